@@ -1,0 +1,68 @@
+#include "host/plugin_loader.h"
+
+#include <cstring>
+
+namespace lanfeed::host {
+
+PluginLoader::~PluginLoader() { Release(); }
+
+bool PluginLoader::Load(const std::string& path, std::string* error) {
+  Release();
+  if (!library_.Load(path, error)) return false;
+  auto get = reinterpret_cast<GetCVClassFactoryFn>(library_.Find("GetCVClassFactory"));
+  release_ = reinterpret_cast<ReleaseCVClassFactoryFn>(library_.Find("ReleaseCVClassFactory"));
+  if (get == nullptr || release_ == nullptr) {
+    *error = path + " does not export GetCVClassFactory and ReleaseCVClassFactory";
+    Release();
+    return false;
+  }
+  factory_ = get();
+  if (factory_ == nullptr) {
+    *error = "GetCVClassFactory returned no factory";
+    Release();
+    return false;
+  }
+  descriptorCount_ = factory_->GetDescriptorCount();
+  const PluginDescriptor* table = factory_->GetDescriptors();
+  for (int32_t i = 0; table != nullptr && i < descriptorCount_; ++i) {
+    if (std::memcmp(&table[i].ClassId, &kLanFeedClassId, sizeof(PluginClassId)) == 0) {
+      descriptor_ = &table[i];
+    }
+  }
+  if (descriptor_ == nullptr) {
+    *error = "the plug-in's descriptor table does not offer the LANFEED class";
+    Release();
+    return false;
+  }
+  factory_->CreateInstance(&kLanFeedClassId, &plugin_, nullptr);
+  if (plugin_ == nullptr) {
+    *error = "CreateInstance returned no object";
+    Release();
+    return false;
+  }
+  return true;
+}
+
+void PluginLoader::Release() {
+  if (plugin_ != nullptr) {
+    factory_->DestroyInstance(&kLanFeedClassId, plugin_);
+    plugin_ = nullptr;
+  }
+  if (factory_ != nullptr) {
+    release_(factory_);
+    factory_ = nullptr;
+  }
+  descriptor_ = nullptr;
+  descriptorCount_ = 0;
+  release_ = nullptr;
+  library_.Unload();
+}
+
+std::string DefaultPluginPath(const char* argv0) {
+  std::string program = argv0 != nullptr ? argv0 : "";
+  std::size_t slash = program.find_last_of("/\\");
+  std::string folder = slash == std::string::npos ? "." : program.substr(0, slash);
+  return folder + "/LanFeedPlugin.so";
+}
+
+}  // namespace lanfeed::host

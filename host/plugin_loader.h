@@ -1,0 +1,43 @@
+// Loads LanFeedPlugin by file name and walks the host's side of the plug-in
+// life cycle: factory, descriptor check, object creation and destruction.
+#pragma once
+
+#include <string>
+
+#include "platform/library.h"
+#include "plugin/plugin_interface.h"
+
+namespace lanfeed::host {
+
+class PluginLoader {
+ public:
+  PluginLoader() = default;
+  ~PluginLoader();  // destroys the object, releases the factory, unloads
+  PluginLoader(const PluginLoader&) = delete;
+  PluginLoader& operator=(const PluginLoader&) = delete;
+
+  // Loads the library, gets its factory, checks that the descriptor table
+  // offers the LANFEED class and creates the object. On failure returns false
+  // with `error` set; nothing stays loaded.
+  bool Load(const std::string& path, std::string* error);
+
+  IInputPlugin* plugin() const { return plugin_; }
+  const PluginDescriptor* descriptor() const { return descriptor_; }
+  int32_t descriptorCount() const { return descriptorCount_; }
+
+  // Destroys the object and releases the factory (idempotent).
+  void Release();
+
+ private:
+  SharedLibrary library_;
+  IPluginFactory* factory_ = nullptr;
+  ReleaseCVClassFactoryFn release_ = nullptr;
+  IInputPlugin* plugin_ = nullptr;
+  const PluginDescriptor* descriptor_ = nullptr;
+  int32_t descriptorCount_ = 0;
+};
+
+// The plug-in's file name beside the running program.
+std::string DefaultPluginPath(const char* argv0);
+
+}  // namespace lanfeed::host

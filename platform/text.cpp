@@ -1,0 +1,110 @@
+#include "platform/text.h"
+
+namespace lanfeed {
+
+std::size_t WStrLen(const WChar* text) {
+  if (text == nullptr) return 0;
+  std::size_t n = 0;
+  while (text[n] != 0) ++n;
+  return n;
+}
+
+bool WStrCopy(WChar* dest, std::size_t capacity, const WChar* source) {
+  if (dest == nullptr || capacity == 0) return false;
+  std::size_t i = 0;
+  if (source != nullptr) {
+    for (; source[i] != 0; ++i) {
+      if (i + 1 >= capacity) {
+        dest[i] = 0;
+        return false;
+      }
+      dest[i] = source[i];
+    }
+  }
+  dest[i] = 0;
+  return true;
+}
+
+namespace {
+void AppendUtf8(std::string& out, char32_t cp) {
+  if (cp < 0x80) {
+    out += static_cast<char>(cp);
+  } else if (cp < 0x800) {
+    out += static_cast<char>(0xC0 | (cp >> 6));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else if (cp < 0x10000) {
+    out += static_cast<char>(0xE0 | (cp >> 12));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (cp >> 18));
+    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  }
+}
+}  // namespace
+
+std::string ToUtf8(WStringView text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    char32_t c = static_cast<char16_t>(text[i]);
+    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size()) {
+      char32_t d = static_cast<char16_t>(text[i + 1]);
+      if (d >= 0xDC00 && d <= 0xDFFF) {
+        AppendUtf8(out, 0x10000 + ((c - 0xD800) << 10) + (d - 0xDC00));
+        ++i;
+        continue;
+      }
+    }
+    if (c >= 0xD800 && c <= 0xDFFF) c = 0xFFFD;
+    AppendUtf8(out, c);
+  }
+  return out;
+}
+
+WString FromUtf8(std::string_view text) {
+  WString out;
+  out.reserve(text.size());
+  std::size_t i = 0;
+  while (i < text.size()) {
+    unsigned char b = static_cast<unsigned char>(text[i]);
+    char32_t cp;
+    std::size_t extra;
+    if (b < 0x80) { cp = b; extra = 0; }
+    else if ((b & 0xE0) == 0xC0) { cp = b & 0x1F; extra = 1; }
+    else if ((b & 0xF0) == 0xE0) { cp = b & 0x0F; extra = 2; }
+    else if ((b & 0xF8) == 0xF0) { cp = b & 0x07; extra = 3; }
+    else { out += static_cast<WChar>(0xFFFD); ++i; continue; }
+    bool ok = true;
+    for (std::size_t k = 1; k <= extra; ++k) {
+      if (i + k >= text.size()) { ok = false; break; }
+      unsigned char cb = static_cast<unsigned char>(text[i + k]);
+      if ((cb & 0xC0) != 0x80) { ok = false; break; }
+      cp = (cp << 6) | (cb & 0x3F);
+    }
+    if (!ok) { out += static_cast<WChar>(0xFFFD); ++i; continue; }
+    i += extra + 1;
+    static constexpr char32_t kMin[] = {0, 0x80, 0x800, 0x10000};
+    if (cp < kMin[extra] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+      out += static_cast<WChar>(0xFFFD);
+    } else if (cp >= 0x10000) {
+      cp -= 0x10000;
+      out += static_cast<WChar>(0xD800 + (cp >> 10));
+      out += static_cast<WChar>(0xDC00 + (cp & 0x3FF));
+    } else {
+      out += static_cast<WChar>(cp);
+    }
+  }
+  return out;
+}
+
+void WToUpperAscii(WChar* text) {
+  if (text == nullptr) return;
+  for (; *text != 0; ++text) {
+    if (*text >= 'a' && *text <= 'z') *text = static_cast<WChar>(*text - 'a' + 'A');
+  }
+}
+
+}  // namespace lanfeed
