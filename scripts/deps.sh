@@ -1,0 +1,21 @@
+# Sourced by scripts/run and scripts/test: installs the Debian packages that
+# the given list names when they are missing (needs root for apt-get).
+lanfeed_install_packages() {
+  local missing=() p
+  for p in "$@"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "missing packages: ${missing[*]} (run as root to install them)" >&2
+    return 1
+  fi
+  echo "installing: ${missing[*]}"
+  apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+}
+
+LANFEED_NATIVE_PACKAGES=(cmake ninja-build g++ googletest libgtest-dev libgmock-dev libpugixml-dev)
+LANFEED_WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
+  binutils-mingw-w64-x86-64 binutils-mingw-w64-i686 wine wine64)
+LANFEED_FUZZ_PACKAGES=(clang libclang-rt-14-dev)
