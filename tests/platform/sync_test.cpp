@@ -106,7 +106,7 @@ TEST(RecursiveLock, OwnerReentersOthersWait) {
 TEST(Time, MonotonicClockAdvancesAcrossSleep) {
   uint64_t before = MonotonicMs();
   SleepMs(30);
-  EXPECT_GE(MonotonicMs() - before, 25u);
+  EXPECT_GE(MonotonicMs() - before, 10u);  // coarse tick on Windows
 }
 
 }  // namespace
