@@ -1,13 +1,21 @@
 // The sockets service: Windows Sockets 2 semantics on every backend.
 //
 // Errors are Windows Sockets numbers (10004 WSAEINTR, 10048 WSAEADDRINUSE, ...)
-// read with SocketLastError() right after the failed call, per thread.
-// Handles are opaque numbers; kInvalidSocket marks "no socket". A call on a
-// handle that has been closed fails with 10038 (WSAENOTSOCK) and never touches
-// another socket, even one opened since.
+// read with SocketLastError() right after the failed call, per thread. A
+// successful call leaves the last error as it was.
+//
+// Handles are opaque numbers handed out by this layer, never reused within the
+// process; kInvalidSocket marks "no socket". A call on a handle that has been
+// closed (or was never opened) fails with 10038 (WSAENOTSOCK) and never
+// touches another socket, even one opened since.
 //
 // Closing a socket that another thread is waiting on (WaitReadable, Accept,
-// Recv, RecvFrom) wakes that thread; its call fails.
+// Recv, RecvFrom) wakes that thread; its call fails with 10004 (WSAEINTR).
+// The last SocketsCleanup closes every socket still open, as WSACleanup does.
+//
+// Blocking calls block without limit, like Windows' blocking sockets; only
+// SocketWaitReadable takes a time-out. A stream socket that is neither
+// listening nor connected never becomes readable.
 //
 // Thread-safety: every function may be called from any thread.
 #pragma once
@@ -29,17 +37,37 @@ enum SocketError : int32_t {
   kWsaEinval = 10022,
   kWsaEmfile = 10024,
   kWsaEwouldblock = 10035,
+  kWsaEinprogress = 10036,
+  kWsaEalready = 10037,
   kWsaEnotsock = 10038,
+  kWsaEdestaddrreq = 10039,
   kWsaEmsgsize = 10040,
+  kWsaEprototype = 10041,
+  kWsaEnoprotoopt = 10042,
+  kWsaEprotonosupport = 10043,
+  kWsaEsocktnosupport = 10044,
+  kWsaEopnotsupp = 10045,
+  kWsaEpfnosupport = 10046,
+  kWsaEafnosupport = 10047,
   kWsaEaddrinuse = 10048,
   kWsaEaddrnotavail = 10049,
   kWsaEnetdown = 10050,
+  kWsaEnetunreach = 10051,
+  kWsaEnetreset = 10052,
+  kWsaEconnaborted = 10053,
   kWsaEconnreset = 10054,
   kWsaEnobufs = 10055,
+  kWsaEisconn = 10056,
   kWsaEnotconn = 10057,
+  kWsaEshutdown = 10058,
+  kWsaEtimedout = 10060,
+  kWsaEconnrefused = 10061,
+  kWsaEhostdown = 10064,
+  kWsaEhostunreach = 10065,
   kWsaSysnotready = 10091,
   kWsaVernotsupported = 10092,
   kWsaNotinitialised = 10093,
+  kWsaSyscallfailure = 10107,  // a system failure with no closer number
 };
 
 inline constexpr int32_t kAfInet = 2;
@@ -48,6 +76,8 @@ inline constexpr int32_t kSockDgram = 2;
 inline constexpr int32_t kIpprotoTcp = 6;
 inline constexpr int32_t kIpprotoUdp = 17;
 inline constexpr int32_t kSomaxconn = 0x7FFFFFFF;
+inline constexpr uint32_t kInaddrAny = 0;                // host order
+inline constexpr uint32_t kInaddrLoopback = 0x7F000001;  // host order
 
 // An IPv4 socket address exactly as the sockets library lays it out.
 struct SocketAddressIn {
@@ -58,8 +88,11 @@ struct SocketAddressIn {
 };
 static_assert(sizeof(SocketAddressIn) == 16);
 
-// Starts the sockets library (version 0x0202). Returns 0 or an error number;
-// each success must be matched by one SocketsCleanup. Reference-counted.
+// Starts the sockets library (version 0x0202). Returns 0 or an error number
+// (which also becomes the last error); each success must be matched by one
+// SocketsCleanup. Reference-counted: the library runs from the first
+// successful startup until the matching last cleanup. A cleanup without a
+// running library does nothing.
 int32_t SocketsStartup();
 void SocketsCleanup();
 
@@ -68,32 +101,55 @@ int32_t SocketLastError();
 void SetSocketLastError(int32_t code);
 
 // All of these fail (kInvalidSocket or -1) with 10093 when the library has
-// not been started.
+// not been started, and with 10038 on a closed or unknown handle.
 SocketHandle SocketCreate(int32_t family, int32_t type, int32_t protocol);
 // Returns 0 or -1. Stream sockets get address reuse before the bind, so a
-// restart right after clients disconnect can bind again.
+// restart right after clients disconnect can bind again; a port that another
+// socket listens on still fails with 10048. Datagram sockets never share a port.
 int32_t SocketBind(SocketHandle s, const SocketAddressIn& address);
+// Returns 0 or -1 (10022 when the socket is not bound).
 int32_t SocketListen(SocketHandle s, int32_t backlog);
-// Returns the new socket or kInvalidSocket; fills `peer` when given.
+// Blocks until a client connects. Returns the new socket or kInvalidSocket;
+// fills `peer` when given. 10022 when `s` is not listening.
 SocketHandle SocketAccept(SocketHandle s, SocketAddressIn* peer);
-// Waits until `s` is readable. timeout_ms < 0: no limit. Returns 1 readable,
-// 0 time-out, -1 failure (10004 when the socket was closed meanwhile).
-// Works with any descriptor number (no FD_SETSIZE limit).
+// Waits until `s` is readable (data, a pending connection, the peer's close
+// or an error). timeout_ms < 0: no limit. Returns 1 readable, 0 time-out, -1
+// failure (10004 when the socket was closed meanwhile). Works with any
+// descriptor number (no FD_SETSIZE limit).
 int32_t SocketWaitReadable(SocketHandle s, int64_t timeout_ms);
-// Returns the byte count, 0 when the peer closed, -1 on failure.
+// Returns the byte count, 0 when the peer closed, -1 on failure (10057 when
+// the stream socket is not connected).
 int32_t SocketRecv(SocketHandle s, void* buffer, int32_t length);
 // One datagram. A datagram longer than `length` fails with 10040 (its bytes
-// are discarded). Returns the byte count (0 for an empty datagram) or -1.
+// are discarded). Returns the byte count (0 for an empty datagram) or -1;
+// 10022 when the socket is not bound. Fills `from` when given.
 int32_t SocketRecvFrom(SocketHandle s, void* buffer, int32_t length, SocketAddressIn* from);
 // Closes the socket and wakes every thread waiting on it. Returns 0 or -1.
 int32_t SocketClose(SocketHandle s);
 
+// Client side (tests and tools; the servers never send). Connect blocks until
+// the connection is made or refused (10061). Send returns the byte count (all
+// of `length` for a stream socket) or -1. SendTo sends one datagram.
+int32_t SocketConnect(SocketHandle s, const SocketAddressIn& address);
+int32_t SocketSend(SocketHandle s, const void* data, int32_t length);
+int32_t SocketSendTo(SocketHandle s, const void* data, int32_t length, const SocketAddressIn& to);
+
+// The local port of a bound socket in host order (so a socket bound to port 0
+// tells which port the system chose), or -1 (10022 when not bound).
+int32_t SocketLocalPort(SocketHandle s);
+
 uint16_t HostToNetShort(uint16_t value);
+uint32_t HostToNetLong(uint32_t value);
+// An IPv4 socket address from host-order parts (family kAfInet).
+SocketAddressIn MakeSocketAddress(uint32_t host_address, uint16_t host_port);
 // Dotted IPv4 text of the address, into `out` of at least 16 characters.
 void AddressToText(const SocketAddressIn& address, char (&out)[16]);
 
 // Fault injection for tests: the next call of `op` (on any thread) fails with
-// `code` without reaching the system. Cleared after one use or by ClearSocketFaults.
+// `code` without reaching the system: it sets the last error to `code` and
+// returns its failure value (SocketsStartup returns `code`). The library and
+// handle checks (10093, 10038) come first. Cleared after one use or by
+// ClearSocketFaults; a code of 0 clears the fault of `op`.
 enum class SocketOp { kStartup, kSocket, kBind, kListen, kAccept };
 void InjectSocketFault(SocketOp op, int32_t code);
 void ClearSocketFaults();

@@ -1,0 +1,88 @@
+// Backend-independent parts of the sockets service: byte order, address text
+// and the fault-injection seam that both backends consult.
+#include <atomic>
+#include <bit>
+#include <cstdio>
+#include <mutex>
+
+#include "platform/sockets.h"
+#include "platform/sockets_internal.h"
+
+namespace lanfeed {
+
+uint16_t HostToNetShort(uint16_t value) {
+  if constexpr (std::endian::native == std::endian::big) return value;
+  return static_cast<uint16_t>((value << 8) | (value >> 8));
+}
+
+uint32_t HostToNetLong(uint32_t value) {
+  if constexpr (std::endian::native == std::endian::big) return value;
+  return (value >> 24) | ((value >> 8) & 0xFF00u) | ((value << 8) & 0xFF0000u) | (value << 24);
+}
+
+SocketAddressIn MakeSocketAddress(uint32_t host_address, uint16_t host_port) {
+  SocketAddressIn address{};
+  address.family = static_cast<uint16_t>(kAfInet);
+  address.port = HostToNetShort(host_port);
+  address.address = HostToNetLong(host_address);
+  return address;
+}
+
+void AddressToText(const SocketAddressIn& address, char (&out)[16]) {
+  // The address is stored in network order, so its bytes in memory are the
+  // dotted parts from left to right.
+  const auto* bytes = reinterpret_cast<const unsigned char*>(&address.address);
+  std::snprintf(out, sizeof out, "%u.%u.%u.%u", bytes[0], bytes[1], bytes[2], bytes[3]);
+}
+
+namespace {
+
+constexpr int kOpCount = 5;
+
+struct FaultTable {
+  std::mutex mutex;
+  int32_t codes[kOpCount] = {};
+  // Lets the fast path skip the mutex while nothing is injected.
+  std::atomic<int> pending{0};
+};
+
+FaultTable& Faults() {
+  static FaultTable table;
+  return table;
+}
+
+}  // namespace
+
+void InjectSocketFault(SocketOp op, int32_t code) {
+  FaultTable& table = Faults();
+  std::lock_guard<std::mutex> guard(table.mutex);
+  int32_t& slot = table.codes[static_cast<int>(op)];
+  if (slot != 0) table.pending.fetch_sub(1);
+  slot = code;
+  if (slot != 0) table.pending.fetch_add(1);
+}
+
+void ClearSocketFaults() {
+  FaultTable& table = Faults();
+  std::lock_guard<std::mutex> guard(table.mutex);
+  for (int32_t& slot : table.codes) slot = 0;
+  table.pending.store(0);
+}
+
+namespace sockets_internal {
+
+int32_t TakeSocketFault(SocketOp op) {
+  FaultTable& table = Faults();
+  if (table.pending.load() == 0) return 0;
+  std::lock_guard<std::mutex> guard(table.mutex);
+  int32_t& slot = table.codes[static_cast<int>(op)];
+  const int32_t code = slot;
+  if (code != 0) {
+    slot = 0;
+    table.pending.fetch_sub(1);
+  }
+  return code;
+}
+
+}  // namespace sockets_internal
+}  // namespace lanfeed

@@ -1,0 +1,403 @@
+// Windows Sockets 2 backend.
+//
+// The system calls are Winsock's own; this layer adds what the servers rely on
+// beyond them:
+// - Handles are numbers of this layer, handed out in increasing order and never
+//   reused, mapped to the native SOCKET in a table. A call on a closed handle
+//   fails with 10038 without touching any native socket, even though Windows
+//   reuses SOCKET values at once.
+// - SocketClose removes the entry and calls closesocket at once, which ends a
+//   select, accept or recv blocked on it in another thread. Whatever that call
+//   then reports (an error, or the socket readable, as Wine may say), a call
+//   whose socket was closed meanwhile fails with 10004.
+// - The reference count of startups is kept here as well, so that the last
+//   SocketsCleanup closes the sockets still open and later calls on them fail
+//   with 10038.
+// - Argument states that Winsock checks only when the call reaches it (listen
+//   before bind, receive on an unbound or unconnected socket) fail before the
+//   blocking wait, as on the POSIX backend.
+// - The last error is kept per thread in this layer, copied from
+//   WSAGetLastError right after a failed call, so that no later Win32 call can
+//   overwrite it before the caller reads it.
+#include <winsock2.h>
+#include <ws2tcpip.h>
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <unordered_map>
+#include <vector>
+
+#include "platform/sockets.h"
+#include "platform/sockets_internal.h"
+
+namespace lanfeed {
+namespace {
+
+thread_local int32_t t_last_error = 0;
+
+int32_t Fail(int32_t code) {
+  t_last_error = code;
+  WSASetLastError(code);
+  return -1;
+}
+
+struct Socket {
+  Socket(SOCKET handle, int socket_type) : native(handle), type(socket_type) {}
+  const SOCKET native;
+  const int type;  // SOCK_STREAM or SOCK_DGRAM
+  std::atomic<bool> closed{false};
+  std::atomic<bool> bound{false};
+  std::atomic<bool> listening{false};
+  std::atomic<bool> connected{false};
+};
+using SocketRef = std::shared_ptr<Socket>;
+
+struct SocketTable {
+  std::mutex mutex;
+  int started = 0;
+  SocketHandle next_handle = 1;
+  std::unordered_map<SocketHandle, SocketRef> open;
+};
+
+SocketTable& Table() {
+  // Never destroyed: threads that outlive main may still be inside a call.
+  static SocketTable* table = new SocketTable;
+  return *table;
+}
+
+bool Started() {
+  SocketTable& table = Table();
+  std::lock_guard<std::mutex> guard(table.mutex);
+  return table.started > 0;
+}
+
+SocketRef Acquire(SocketHandle s) {
+  SocketTable& table = Table();
+  std::lock_guard<std::mutex> guard(table.mutex);
+  if (table.started == 0) {
+    Fail(kWsaNotinitialised);
+    return nullptr;
+  }
+  auto it = table.open.find(s);
+  if (it == table.open.end()) {
+    Fail(kWsaEnotsock);
+    return nullptr;
+  }
+  return it->second;
+}
+
+SocketHandle Register(SOCKET native, int type, bool connected) {
+  auto socket = std::make_shared<Socket>(native, type);
+  socket->connected = connected;
+  socket->bound = connected;
+  SocketTable& table = Table();
+  std::lock_guard<std::mutex> guard(table.mutex);
+  if (table.started == 0) {
+    ::closesocket(native);
+    Fail(kWsaNotinitialised);
+    return kInvalidSocket;
+  }
+  const SocketHandle handle = table.next_handle++;
+  table.open.emplace(handle, std::move(socket));
+  return handle;
+}
+
+void Shut(Socket& socket) {
+  socket.closed = true;
+  ::closesocket(socket.native);
+}
+
+// Failure of a Winsock call on `socket`, read right after it.
+int32_t FailCall(const Socket& socket) {
+  const int32_t code = WSAGetLastError();
+  return Fail(socket.closed ? kWsaEintr : code);
+}
+
+// Waits until `socket` is readable. timeout_ms < 0: no limit.
+int32_t Wait(Socket& socket, int64_t timeout_ms) {
+  if (socket.closed) return Fail(kWsaEintr);
+  fd_set readable;
+  FD_ZERO(&readable);
+  FD_SET(socket.native, &readable);
+  timeval limit{};
+  if (timeout_ms >= 0) {
+    const int64_t seconds = timeout_ms / 1000;
+    limit.tv_sec = seconds > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<long>(seconds);
+    limit.tv_usec = static_cast<long>((timeout_ms % 1000) * 1000);
+  }
+  const int ready = ::select(0, &readable, nullptr, nullptr, timeout_ms >= 0 ? &limit : nullptr);
+  if (ready == SOCKET_ERROR) return FailCall(socket);
+  if (socket.closed) return Fail(kWsaEintr);
+  return ready > 0 ? 1 : 0;
+}
+
+sockaddr_in ToNative(const SocketAddressIn& address) {
+  sockaddr_in native{};
+  native.sin_family = AF_INET;
+  native.sin_port = address.port;
+  native.sin_addr.s_addr = address.address;
+  return native;
+}
+
+SocketAddressIn FromNative(const sockaddr_in& native) {
+  SocketAddressIn address{};
+  address.family = static_cast<uint16_t>(kAfInet);
+  address.port = native.sin_port;
+  address.address = native.sin_addr.s_addr;
+  return address;
+}
+
+bool BadBuffer(const void* buffer, int32_t length) { return length < 0 || (buffer == nullptr && length > 0); }
+
+int32_t ReceiveStream(Socket& socket, void* buffer, int32_t length) {
+  if (!socket.connected) return Fail(kWsaEnotconn);
+  if (Wait(socket, -1) < 0) return -1;
+  const int count = ::recv(socket.native, static_cast<char*>(buffer), length, 0);
+  if (count == SOCKET_ERROR) return FailCall(socket);
+  if (socket.closed) return Fail(kWsaEintr);
+  return count;
+}
+
+int32_t ReceiveDatagram(Socket& socket, void* buffer, int32_t length, SocketAddressIn* from) {
+  if (!socket.bound) return Fail(kWsaEinval);
+  if (Wait(socket, -1) < 0) return -1;
+  sockaddr_in source{};
+  int source_length = sizeof source;
+  const int count = ::recvfrom(socket.native, static_cast<char*>(buffer), length, 0,
+                             reinterpret_cast<sockaddr*>(&source), &source_length);
+  const int32_t error = count == SOCKET_ERROR ? WSAGetLastError() : 0;
+  if (socket.closed) return Fail(kWsaEintr);
+  // Windows fills the buffer with the head of a longer datagram and reports
+  // WSAEMSGSIZE (10040); the caller gets the failure and the sender only.
+  if (from != nullptr && (count != SOCKET_ERROR || error == kWsaEmsgsize)) *from = FromNative(source);
+  if (count == SOCKET_ERROR) return Fail(error);
+  return count;
+}
+
+int32_t SendStream(Socket& socket, const void* data, int32_t length) {
+  if (!socket.connected) return Fail(kWsaEnotconn);
+  const char* bytes = static_cast<const char*>(data);
+  int32_t sent = 0;
+  while (sent < length) {
+    const int count = ::send(socket.native, bytes + sent, length - sent, 0);
+    if (count == SOCKET_ERROR) return FailCall(socket);
+    sent += count;
+  }
+  return sent;
+}
+
+}  // namespace
+
+int32_t SocketsStartup() {
+  if (const int32_t code = sockets_internal::TakeSocketFault(SocketOp::kStartup)) {
+    Fail(code);
+    return code;
+  }
+  WSADATA data;
+  const int code = WSAStartup(MAKEWORD(2, 2), &data);
+  if (code != 0) {
+    Fail(code);
+    return code;
+  }
+  SocketTable& table = Table();
+  std::lock_guard<std::mutex> guard(table.mutex);
+  ++table.started;
+  return 0;
+}
+
+void SocketsCleanup() {
+  std::vector<SocketRef> closing;
+  {
+    SocketTable& table = Table();
+    std::lock_guard<std::mutex> guard(table.mutex);
+    if (table.started == 0) {
+      Fail(kWsaNotinitialised);
+      return;
+    }
+    if (--table.started == 0) {
+      for (auto& entry : table.open) closing.push_back(std::move(entry.second));
+      table.open.clear();
+    }
+  }
+  for (const SocketRef& socket : closing) Shut(*socket);
+  WSACleanup();
+}
+
+int32_t SocketLastError() { return t_last_error; }
+
+void SetSocketLastError(int32_t code) {
+  t_last_error = code;
+  WSASetLastError(code);
+}
+
+SocketHandle SocketCreate(int32_t family, int32_t type, int32_t protocol) {
+  if (!Started()) {
+    Fail(kWsaNotinitialised);
+    return kInvalidSocket;
+  }
+  if (const int32_t code = sockets_internal::TakeSocketFault(SocketOp::kSocket)) {
+    Fail(code);
+    return kInvalidSocket;
+  }
+  // Only IPv4 addresses can be expressed through this interface.
+  if (family != kAfInet) {
+    Fail(kWsaEafnosupport);
+    return kInvalidSocket;
+  }
+  if (type != kSockStream && type != kSockDgram) {
+    Fail(kWsaEsocktnosupport);
+    return kInvalidSocket;
+  }
+  const SOCKET native = ::socket(AF_INET, type, protocol);
+  if (native == INVALID_SOCKET) {
+    Fail(WSAGetLastError());
+    return kInvalidSocket;
+  }
+  return Register(native, type, false);
+}
+
+int32_t SocketBind(SocketHandle s, const SocketAddressIn& address) {
+  SocketRef socket = Acquire(s);
+  if (!socket) return -1;
+  if (const int32_t code = sockets_internal::TakeSocketFault(SocketOp::kBind)) return Fail(code);
+  if (address.family != kAfInet) return Fail(kWsaEafnosupport);
+  if (socket->bound) return Fail(kWsaEinval);
+  const sockaddr_in native = ToNative(address);
+  if (::bind(socket->native, reinterpret_cast<const sockaddr*>(&native), sizeof native) == SOCKET_ERROR) {
+    return FailCall(*socket);
+  }
+  socket->bound = true;
+  return 0;
+}
+
+int32_t SocketListen(SocketHandle s, int32_t backlog) {
+  SocketRef socket = Acquire(s);
+  if (!socket) return -1;
+  if (const int32_t code = sockets_internal::TakeSocketFault(SocketOp::kListen)) return Fail(code);
+  if (socket->type != SOCK_STREAM) return Fail(kWsaEopnotsupp);
+  if (socket->connected) return Fail(kWsaEisconn);
+  if (!socket->bound) return Fail(kWsaEinval);
+  if (::listen(socket->native, backlog) == SOCKET_ERROR) return FailCall(*socket);
+  socket->listening = true;
+  return 0;
+}
+
+SocketHandle SocketAccept(SocketHandle s, SocketAddressIn* peer) {
+  SocketRef socket = Acquire(s);
+  if (!socket) return kInvalidSocket;
+  if (const int32_t code = sockets_internal::TakeSocketFault(SocketOp::kAccept)) {
+    Fail(code);
+    return kInvalidSocket;
+  }
+  if (!socket->listening) {
+    Fail(kWsaEinval);
+    return kInvalidSocket;
+  }
+  if (Wait(*socket, -1) < 0) return kInvalidSocket;
+  sockaddr_in native{};
+  int length = sizeof native;
+  const SOCKET accepted = ::accept(socket->native, reinterpret_cast<sockaddr*>(&native), &length);
+  if (accepted == INVALID_SOCKET) {
+    FailCall(*socket);
+    return kInvalidSocket;
+  }
+  if (socket->closed) {
+    ::closesocket(accepted);
+    Fail(kWsaEintr);
+    return kInvalidSocket;
+  }
+  const SocketHandle handle = Register(accepted, SOCK_STREAM, true);
+  if (handle != kInvalidSocket && peer != nullptr) *peer = FromNative(native);
+  return handle;
+}
+
+int32_t SocketWaitReadable(SocketHandle s, int64_t timeout_ms) {
+  SocketRef socket = Acquire(s);
+  if (!socket) return -1;
+  return Wait(*socket, timeout_ms);
+}
+
+int32_t SocketRecv(SocketHandle s, void* buffer, int32_t length) {
+  SocketRef socket = Acquire(s);
+  if (!socket) return -1;
+  if (BadBuffer(buffer, length)) return Fail(kWsaEfault);
+  if (socket->type == SOCK_DGRAM) return ReceiveDatagram(*socket, buffer, length, nullptr);
+  return ReceiveStream(*socket, buffer, length);
+}
+
+int32_t SocketRecvFrom(SocketHandle s, void* buffer, int32_t length, SocketAddressIn* from) {
+  SocketRef socket = Acquire(s);
+  if (!socket) return -1;
+  if (BadBuffer(buffer, length)) return Fail(kWsaEfault);
+  if (socket->type == SOCK_STREAM) return ReceiveStream(*socket, buffer, length);
+  return ReceiveDatagram(*socket, buffer, length, from);
+}
+
+int32_t SocketClose(SocketHandle s) {
+  SocketRef socket;
+  {
+    SocketTable& table = Table();
+    std::lock_guard<std::mutex> guard(table.mutex);
+    if (table.started == 0) return Fail(kWsaNotinitialised);
+    auto it = table.open.find(s);
+    if (it == table.open.end()) return Fail(kWsaEnotsock);
+    socket = std::move(it->second);
+    table.open.erase(it);
+  }
+  Shut(*socket);
+  return 0;
+}
+
+int32_t SocketConnect(SocketHandle s, const SocketAddressIn& address) {
+  SocketRef socket = Acquire(s);
+  if (!socket) return -1;
+  if (address.family != kAfInet) return Fail(kWsaEafnosupport);
+  if (socket->listening) return Fail(kWsaEinval);
+  const sockaddr_in native = ToNative(address);
+  if (::connect(socket->native, reinterpret_cast<const sockaddr*>(&native), sizeof native) == SOCKET_ERROR) {
+    return FailCall(*socket);
+  }
+  socket->connected = true;
+  socket->bound = true;
+  return 0;
+}
+
+int32_t SocketSend(SocketHandle s, const void* data, int32_t length) {
+  SocketRef socket = Acquire(s);
+  if (!socket) return -1;
+  if (BadBuffer(data, length)) return Fail(kWsaEfault);
+  if (socket->type == SOCK_STREAM) return SendStream(*socket, data, length);
+  if (!socket->connected) return Fail(kWsaEnotconn);
+  const int count = ::send(socket->native, static_cast<const char*>(data), length, 0);
+  if (count == SOCKET_ERROR) return FailCall(*socket);
+  return count;
+}
+
+int32_t SocketSendTo(SocketHandle s, const void* data, int32_t length, const SocketAddressIn& to) {
+  SocketRef socket = Acquire(s);
+  if (!socket) return -1;
+  if (BadBuffer(data, length)) return Fail(kWsaEfault);
+  if (socket->type == SOCK_STREAM) return SendStream(*socket, data, length);
+  if (to.family != kAfInet) return Fail(kWsaEafnosupport);
+  const sockaddr_in native = ToNative(to);
+  const int count = ::sendto(socket->native, static_cast<const char*>(data), length, 0,
+                           reinterpret_cast<const sockaddr*>(&native), sizeof native);
+  if (count == SOCKET_ERROR) return FailCall(*socket);
+  socket->bound = true;
+  return count;
+}
+
+int32_t SocketLocalPort(SocketHandle s) {
+  SocketRef socket = Acquire(s);
+  if (!socket) return -1;
+  if (!socket->bound) return Fail(kWsaEinval);
+  sockaddr_in local{};
+  int length = sizeof local;
+  if (::getsockname(socket->native, reinterpret_cast<sockaddr*>(&local), &length) == SOCKET_ERROR) {
+    return FailCall(*socket);
+  }
+  return ntohs(local.sin_port);
+}
+
+}  // namespace lanfeed

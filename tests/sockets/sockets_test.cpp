@@ -1,0 +1,553 @@
+// The sockets service against real sockets on 127.0.0.1. Every blocking call
+// is preceded by a bounded wait or runs on a thread joined with a time limit.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+#include <functional>
+#include <limits>
+#include <future>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/sockets.h"
+
+#ifndef _WIN32
+#include <sys/resource.h>
+#include <unistd.h>
+#endif
+
+namespace lanfeed {
+namespace {
+
+constexpr int64_t kBoundMs = 5000;  // upper bound for anything that should happen at once
+
+struct Outcome {
+  intptr_t result;
+  int32_t error;
+};
+
+// Runs `call` and pairs its result with the calling thread's last error.
+template <typename Call>
+Outcome Capture(Call call) {
+  SetSocketLastError(0);
+  const intptr_t result = static_cast<intptr_t>(call());
+  return {result, SocketLastError()};
+}
+
+class SocketsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ClearSocketFaults();
+    ASSERT_EQ(SocketsStartup(), 0);
+  }
+  void TearDown() override {
+    for (SocketHandle s : opened_) SocketClose(s);  // already closed ones just fail
+    SocketsCleanup();
+    ClearSocketFaults();
+  }
+
+ public:  // the helpers are also used by lambdas in table-driven cases
+  SocketHandle Open(int32_t type) {
+    const SocketHandle s =
+        SocketCreate(kAfInet, type, type == kSockStream ? kIpprotoTcp : kIpprotoUdp);
+    EXPECT_NE(s, kInvalidSocket) << "error " << SocketLastError();
+    opened_.push_back(s);
+    return s;
+  }
+
+  // A socket bound to 127.0.0.1 on a port the system picks; `port` receives it.
+  SocketHandle Bound(int32_t type, uint16_t* port = nullptr) {
+    const SocketHandle s = Open(type);
+    EXPECT_EQ(SocketBind(s, MakeSocketAddress(kInaddrLoopback, 0)), 0) << SocketLastError();
+    const int32_t local = SocketLocalPort(s);
+    EXPECT_GT(local, 0) << SocketLastError();
+    if (port != nullptr) *port = static_cast<uint16_t>(local);
+    return s;
+  }
+
+  SocketHandle Listener(uint16_t* port) {
+    const SocketHandle s = Bound(kSockStream, port);
+    EXPECT_EQ(SocketListen(s, kSomaxconn), 0) << SocketLastError();
+    return s;
+  }
+
+  SocketHandle Connected(uint16_t port) {
+    const SocketHandle s = Open(kSockStream);
+    EXPECT_EQ(SocketConnect(s, MakeSocketAddress(kInaddrLoopback, port)), 0) << SocketLastError();
+    return s;
+  }
+
+  // Accepts a connection that is known to be pending.
+  SocketHandle AcceptPending(SocketHandle listener, SocketAddressIn* peer = nullptr) {
+    EXPECT_EQ(SocketWaitReadable(listener, kBoundMs), 1);
+    const SocketHandle s = SocketAccept(listener, peer);
+    EXPECT_NE(s, kInvalidSocket) << SocketLastError();
+    opened_.push_back(s);
+    return s;
+  }
+
+  void SendDatagram(const std::string& bytes, uint16_t port) {
+    if (sender_ == kInvalidSocket) sender_ = Bound(kSockDgram, &sender_port_);
+    ASSERT_EQ(SocketSendTo(sender_, bytes.data(), static_cast<int32_t>(bytes.size()),
+                           MakeSocketAddress(kInaddrLoopback, port)),
+              static_cast<int32_t>(bytes.size()))
+        << SocketLastError();
+  }
+
+  std::vector<SocketHandle> opened_;
+  SocketHandle sender_ = kInvalidSocket;
+  uint16_t sender_port_ = 0;
+};
+
+// Runs `call` on a thread; Finish() closes nothing itself and gives up after
+// kBoundMs so that a call that is never woken fails the test instead of hanging.
+class BlockedCall {
+ public:
+  explicit BlockedCall(std::function<intptr_t()> call) : state_(std::make_shared<State>()) {
+    std::shared_ptr<State> state = state_;
+    std::promise<void> entering;
+    std::future<void> entered = entering.get_future();
+    std::thread([state, call = std::move(call), entering = std::move(entering)]() mutable {
+      entering.set_value();
+      const Outcome outcome = Capture(call);
+      state->done.set_value(outcome);
+    }).detach();
+    entered.wait();
+    // The call starts right after the signal; give it time to block.
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+  }
+
+  // The call's outcome, or nothing when it did not return in time.
+  bool Finish(Outcome* outcome) {
+    std::future<Outcome> done = state_->done.get_future();
+    if (done.wait_for(std::chrono::milliseconds(kBoundMs)) != std::future_status::ready) return false;
+    *outcome = done.get();
+    return true;
+  }
+
+ private:
+  struct State {
+    std::promise<Outcome> done;
+  };
+  std::shared_ptr<State> state_;
+};
+
+TEST(SocketsLibraryTest, CallsFailWithNotInitialisedOutsideStartupAndCleanup) {
+  ClearSocketFaults();
+  Outcome created = Capture([] { return SocketCreate(kAfInet, kSockDgram, kIpprotoUdp); });
+  EXPECT_EQ(created.result, kInvalidSocket);
+  EXPECT_EQ(created.error, kWsaNotinitialised);
+  EXPECT_EQ(Capture([] { return SocketWaitReadable(1, 0); }).error, kWsaNotinitialised);
+  EXPECT_EQ(Capture([] { return SocketClose(1); }).error, kWsaNotinitialised);
+
+  // Two startups need two cleanups.
+  ASSERT_EQ(SocketsStartup(), 0);
+  ASSERT_EQ(SocketsStartup(), 0);
+  SocketsCleanup();
+  SocketHandle s = SocketCreate(kAfInet, kSockDgram, kIpprotoUdp);
+  EXPECT_NE(s, kInvalidSocket) << SocketLastError();
+  EXPECT_EQ(SocketClose(s), 0);
+  SocketsCleanup();
+  created = Capture([] { return SocketCreate(kAfInet, kSockDgram, kIpprotoUdp); });
+  EXPECT_EQ(created.result, kInvalidSocket);
+  EXPECT_EQ(created.error, kWsaNotinitialised);
+
+  // A cleanup too many must not leave the count below zero.
+  SocketsCleanup();
+  ASSERT_EQ(SocketsStartup(), 0);
+  s = SocketCreate(kAfInet, kSockDgram, kIpprotoUdp);
+  EXPECT_NE(s, kInvalidSocket) << SocketLastError();
+  SocketClose(s);
+  SocketsCleanup();
+  EXPECT_EQ(Capture([] { return SocketCreate(kAfInet, kSockDgram, kIpprotoUdp); }).error, kWsaNotinitialised);
+}
+
+TEST(SocketsLibraryTest, LastCleanupClosesOpenSockets) {
+  ClearSocketFaults();
+  ASSERT_EQ(SocketsStartup(), 0);
+  const SocketHandle s = SocketCreate(kAfInet, kSockDgram, kIpprotoUdp);
+  ASSERT_NE(s, kInvalidSocket);
+  ASSERT_EQ(SocketBind(s, MakeSocketAddress(kInaddrLoopback, 0)), 0);
+  BlockedCall blocked([s] { return SocketWaitReadable(s, 2 * kBoundMs); });
+  SocketsCleanup();
+  Outcome outcome{};
+  ASSERT_TRUE(blocked.Finish(&outcome)) << "not woken by the last cleanup";
+  EXPECT_EQ(outcome.result, -1);
+  EXPECT_EQ(outcome.error, kWsaEintr);
+  ASSERT_EQ(SocketsStartup(), 0);
+  EXPECT_EQ(Capture([&] { return SocketWaitReadable(s, 0); }).error, kWsaEnotsock);
+  EXPECT_EQ(Capture([&] { return SocketClose(s); }).error, kWsaEnotsock);
+  SocketsCleanup();
+}
+
+TEST_F(SocketsTest, LastErrorIsKeptPerThread) {
+  EXPECT_EQ(Capture([] { return SocketClose(kInvalidSocket); }).error, kWsaEnotsock);
+  std::thread([] { SetSocketLastError(kWsaEconnreset); }).join();
+  EXPECT_EQ(SocketLastError(), kWsaEnotsock);
+}
+
+TEST_F(SocketsTest, FailuresReportWindowsSocketsNumbers) {
+  uint16_t tcp_port = 0;
+  uint16_t udp_port = 0;
+  Listener(&tcp_port);
+  Bound(kSockDgram, &udp_port);
+  uint16_t bound_only_port = 0;
+  Bound(kSockStream, &bound_only_port);
+
+  struct Case {
+    const char* name;
+    std::function<intptr_t()> call;
+    int32_t error;
+  };
+  const Case cases[] = {
+      {"second stream socket on a listening port",
+       [&] { return SocketBind(Open(kSockStream), MakeSocketAddress(kInaddrAny, tcp_port)); }, kWsaEaddrinuse},
+      {"second stream socket on a bound port",
+       [&] { return SocketBind(Open(kSockStream), MakeSocketAddress(kInaddrLoopback, bound_only_port)); },
+       kWsaEaddrinuse},
+      {"second datagram socket on a bound port",
+       [&] { return SocketBind(Open(kSockDgram), MakeSocketAddress(kInaddrLoopback, udp_port)); }, kWsaEaddrinuse},
+      {"bind twice", [&] { return SocketBind(Bound(kSockDgram), MakeSocketAddress(kInaddrLoopback, 0)); },
+       kWsaEinval},
+      {"listen before bind", [&] { return SocketListen(Open(kSockStream), 5); }, kWsaEinval},
+      {"listen on a datagram socket", [&] { return SocketListen(Bound(kSockDgram), 5); }, kWsaEopnotsupp},
+      {"accept without listen", [&] { return SocketAccept(Bound(kSockStream), nullptr); }, kWsaEinval},
+      {"receive on a listening socket",
+       [&] {
+         char byte;
+         return SocketRecv(Listener(nullptr), &byte, 1);
+       },
+       kWsaEnotconn},
+      {"receive from an unbound datagram socket",
+       [&] {
+         char byte;
+         return SocketRecvFrom(Open(kSockDgram), &byte, 1, nullptr);
+       },
+       kWsaEinval},
+      {"local port of an unbound socket", [&] { return SocketLocalPort(Open(kSockDgram)); }, kWsaEinval},
+      {"unknown address family", [] { return SocketCreate(99, kSockStream, 0); }, kWsaEafnosupport},
+  };
+  for (const Case& c : cases) {
+    const Outcome outcome = Capture(c.call);
+    EXPECT_EQ(outcome.result, -1) << c.name;
+    EXPECT_EQ(outcome.error, c.error) << c.name;
+  }
+}
+
+TEST_F(SocketsTest, StreamConnectionCarriesBytesAndPeerClose) {
+  uint16_t port = 0;
+  const SocketHandle listener = Listener(&port);
+  const SocketHandle client = Connected(port);
+  SocketAddressIn peer{};
+  const SocketHandle server = AcceptPending(listener, &peer);
+  char text[16];
+  AddressToText(peer, text);
+  EXPECT_STREQ(text, "127.0.0.1");
+  EXPECT_EQ(HostToNetShort(static_cast<uint16_t>(SocketLocalPort(client))), peer.port);
+
+  ASSERT_EQ(SocketSend(client, "hello", 5), 5);
+  char buffer[16] = {};
+  ASSERT_EQ(SocketWaitReadable(server, kBoundMs), 1);
+  EXPECT_EQ(SocketRecv(server, buffer, sizeof buffer), 5);
+  EXPECT_STREQ(buffer, "hello");
+
+  EXPECT_EQ(SocketClose(client), 0);
+  ASSERT_EQ(SocketWaitReadable(server, kBoundMs), 1);
+  EXPECT_EQ(SocketRecv(server, buffer, sizeof buffer), 0);
+}
+
+TEST_F(SocketsTest, WaitReadableReportsWhatIsPending) {
+  uint16_t port = 0;
+  const SocketHandle quiet = Bound(kSockDgram, &port);
+  EXPECT_EQ(SocketWaitReadable(quiet, 0), 0);
+  EXPECT_EQ(SocketWaitReadable(quiet, 30), 0);
+  SendDatagram("x", port);
+  EXPECT_EQ(SocketWaitReadable(quiet, kBoundMs), 1);
+  EXPECT_EQ(SocketWaitReadable(quiet, std::numeric_limits<int64_t>::max()), 1);
+
+  uint16_t tcp_port = 0;
+  const SocketHandle listener = Listener(&tcp_port);
+  EXPECT_EQ(SocketWaitReadable(listener, 0), 0);
+  Connected(tcp_port);
+  EXPECT_EQ(SocketWaitReadable(listener, kBoundMs), 1);
+
+  // A stream socket that neither listens nor is connected has nothing to
+  // report (Linux alone would call it hung up).
+  EXPECT_EQ(SocketWaitReadable(Open(kSockStream), 30), 0);
+  EXPECT_EQ(SocketWaitReadable(Bound(kSockStream), 30), 0);
+  EXPECT_EQ(SocketWaitReadable(Open(kSockDgram), 30), 0);
+}
+
+TEST_F(SocketsTest, DatagramsAreWholeOrRefused) {
+  uint16_t port = 0;
+  const SocketHandle receiver = Bound(kSockDgram, &port);
+  struct Case {
+    size_t sent;
+    int32_t capacity;
+    int32_t result;
+    int32_t error;
+  };
+  const Case cases[] = {
+      {0, 16, 0, 0},
+      {1, 16, 1, 0},
+      {8192, 8192, 8192, 0},
+      {8193, 8192, -1, kWsaEmsgsize},
+      {17, 16, -1, kWsaEmsgsize},
+  };
+  std::vector<char> buffer(8192);
+  for (const Case& c : cases) {
+    const std::string payload(c.sent, 'a' + static_cast<char>(c.sent % 26));
+    SendDatagram(payload, port);
+    SendDatagram("next", port);
+    ASSERT_EQ(SocketWaitReadable(receiver, kBoundMs), 1);
+    SocketAddressIn from{};
+    const Outcome outcome = Capture([&] { return SocketRecvFrom(receiver, buffer.data(), c.capacity, &from); });
+    EXPECT_EQ(outcome.result, c.result) << c.sent << " bytes";
+    if (c.result >= 0) {
+      EXPECT_EQ(std::string(buffer.data(), static_cast<size_t>(c.result)), payload);
+      EXPECT_EQ(from.port, HostToNetShort(sender_port_));
+      EXPECT_EQ(from.address, HostToNetLong(kInaddrLoopback));
+    } else {
+      EXPECT_EQ(outcome.error, c.error) << c.sent << " bytes";
+    }
+    // The refused datagram is gone; the next one arrives intact.
+    ASSERT_EQ(SocketWaitReadable(receiver, kBoundMs), 1);
+    ASSERT_EQ(SocketRecvFrom(receiver, buffer.data(), 16, nullptr), 4) << SocketLastError();
+    EXPECT_EQ(std::string(buffer.data(), 4), "next");
+  }
+}
+
+TEST_F(SocketsTest, CloseWakesEveryKindOfBlockedCall) {
+  struct Case {
+    const char* name;
+    std::function<SocketHandle(SocketsTest&)> target;
+    std::function<intptr_t(SocketHandle)> call;
+  };
+  const auto udp = [](SocketsTest& t) { return t.Bound(kSockDgram); };
+  const auto listener = [](SocketsTest& t) { return t.Listener(nullptr); };
+  const auto connection = [](SocketsTest& t) {
+    uint16_t port = 0;
+    const SocketHandle l = t.Listener(&port);
+    t.Connected(port);
+    return t.AcceptPending(l);
+  };
+  const Case cases[] = {
+      {"wait on a datagram socket", udp, [](SocketHandle s) { return SocketWaitReadable(s, 2 * kBoundMs); }},
+      {"wait on a listening socket", listener, [](SocketHandle s) { return SocketWaitReadable(s, 2 * kBoundMs); }},
+      {"wait on a connection", connection, [](SocketHandle s) { return SocketWaitReadable(s, 2 * kBoundMs); }},
+      {"accept", listener, [](SocketHandle s) { return SocketAccept(s, nullptr); }},
+      {"receive a datagram",
+       udp,
+       [](SocketHandle s) {
+         char buffer[8];
+         return SocketRecvFrom(s, buffer, sizeof buffer, nullptr);
+       }},
+      {"receive on a connection",
+       connection,
+       [](SocketHandle s) {
+         char buffer[8];
+         return SocketRecv(s, buffer, sizeof buffer);
+       }},
+  };
+  for (const Case& c : cases) {
+    const SocketHandle s = c.target(*this);
+    BlockedCall blocked([&c, s] { return c.call(s); });
+    ASSERT_EQ(SocketClose(s), 0) << c.name;
+    Outcome outcome{};
+    ASSERT_TRUE(blocked.Finish(&outcome)) << c.name << ": not woken by the close";
+    EXPECT_EQ(outcome.result, -1) << c.name;
+    EXPECT_EQ(outcome.error, kWsaEintr) << c.name;
+  }
+}
+
+TEST_F(SocketsTest, ClosedHandleFailsWithoutTouchingAnySocket) {
+  const SocketHandle closed_stream = Listener(nullptr);
+  const SocketHandle closed_datagram = Bound(kSockDgram);
+  ASSERT_EQ(SocketClose(closed_stream), 0);
+  ASSERT_EQ(SocketClose(closed_datagram), 0);
+
+  char buffer[8];
+  const SocketAddressIn loopback = MakeSocketAddress(kInaddrLoopback, 9);
+  const std::function<intptr_t(SocketHandle)> calls[] = {
+      [&](SocketHandle s) { return SocketBind(s, loopback); },
+      [](SocketHandle s) { return SocketListen(s, 1); },
+      [](SocketHandle s) { return SocketAccept(s, nullptr); },
+      [](SocketHandle s) { return SocketWaitReadable(s, 0); },
+      [&](SocketHandle s) { return SocketRecv(s, buffer, sizeof buffer); },
+      [&](SocketHandle s) { return SocketRecvFrom(s, buffer, sizeof buffer, nullptr); },
+      [&](SocketHandle s) { return SocketConnect(s, loopback); },
+      [](SocketHandle s) { return SocketSend(s, "x", 1); },
+      [&](SocketHandle s) { return SocketSendTo(s, "x", 1, loopback); },
+      [](SocketHandle s) { return SocketLocalPort(s); },
+      [](SocketHandle s) { return SocketClose(s); },
+  };
+  for (SocketHandle s : {closed_stream, closed_datagram, SocketHandle{0}, kInvalidSocket}) {
+    for (size_t i = 0; i < std::size(calls); ++i) {
+      const Outcome outcome = Capture([&] { return calls[i](s); });
+      EXPECT_EQ(outcome.result, -1) << "call " << i << " on handle " << s;
+      EXPECT_EQ(outcome.error, kWsaEnotsock) << "call " << i << " on handle " << s;
+    }
+  }
+}
+
+TEST_F(SocketsTest, HandleNumbersAreNeverReused) {
+  uint16_t port = 0;
+  const SocketHandle old_socket = Bound(kSockDgram);
+  ASSERT_EQ(SocketClose(old_socket), 0);
+  // The system hands out the freed descriptor (or SOCKET) again at once.
+  const SocketHandle newer = Bound(kSockDgram, &port);
+  std::vector<SocketHandle> others;
+  for (int i = 0; i < 20; ++i) others.push_back(Open(i % 2 == 0 ? kSockDgram : kSockStream));
+  EXPECT_NE(newer, old_socket);
+  for (SocketHandle s : others) EXPECT_NE(s, old_socket);
+
+  // The stale handle must not read the newer socket's datagram.
+  SendDatagram("mine", port);
+  ASSERT_EQ(SocketWaitReadable(newer, kBoundMs), 1);
+  char buffer[8];
+  EXPECT_EQ(Capture([&] { return SocketRecvFrom(old_socket, buffer, sizeof buffer, nullptr); }).error, kWsaEnotsock);
+  EXPECT_EQ(Capture([&] { return SocketClose(old_socket); }).error, kWsaEnotsock);
+  EXPECT_EQ(SocketRecvFrom(newer, buffer, sizeof buffer, nullptr), 4);
+}
+
+TEST_F(SocketsTest, WokenCallNeverReachesSocketOpenedAfterTheClose) {
+  for (int round = 0; round < 10; ++round) {
+    const SocketHandle first = Bound(kSockDgram);
+    BlockedCall blocked([first] {
+      char buffer[8];
+      return SocketRecvFrom(first, buffer, sizeof buffer, nullptr);
+    });
+    ASSERT_EQ(SocketClose(first), 0);
+    uint16_t port = 0;
+    const SocketHandle second = Bound(kSockDgram, &port);
+    SendDatagram("data", port);
+    Outcome outcome{};
+    ASSERT_TRUE(blocked.Finish(&outcome)) << "round " << round;
+    // 10038 when the call only started after the close; either way it failed.
+    EXPECT_EQ(outcome.result, -1);
+    EXPECT_TRUE(outcome.error == kWsaEintr || outcome.error == kWsaEnotsock) << outcome.error;
+    ASSERT_EQ(SocketWaitReadable(second, kBoundMs), 1) << "round " << round;
+    char buffer[8];
+    EXPECT_EQ(SocketRecvFrom(second, buffer, sizeof buffer, nullptr), 4);
+  }
+}
+
+TEST_F(SocketsTest, ListenerRebindsItsPortRightAfterClientsDisconnect) {
+  uint16_t port = 0;
+  const SocketHandle listener = Listener(&port);
+  const SocketHandle client = Connected(port);
+  const SocketHandle accepted = AcceptPending(listener);
+  // The server side closes first, so its end of the connection lingers on the
+  // listening port.
+  ASSERT_EQ(SocketClose(accepted), 0);
+  ASSERT_EQ(SocketWaitReadable(client, kBoundMs), 1);
+  ASSERT_EQ(SocketClose(client), 0);
+  ASSERT_EQ(SocketClose(listener), 0);
+
+  const SocketHandle restarted = Open(kSockStream);
+  ASSERT_EQ(SocketBind(restarted, MakeSocketAddress(kInaddrAny, port)), 0) << SocketLastError();
+  ASSERT_EQ(SocketListen(restarted, kSomaxconn), 0) << SocketLastError();
+  Connected(port);
+  AcceptPending(restarted);
+}
+
+TEST_F(SocketsTest, InjectedFaultFailsOneCallWithItsCode) {
+  uint16_t port = 0;
+  const SocketHandle listener = Listener(&port);
+  Connected(port);
+  ASSERT_EQ(SocketWaitReadable(listener, kBoundMs), 1);
+  const SocketHandle unbound = Open(kSockStream);
+
+  struct Case {
+    SocketOp op;
+    int32_t code;
+    std::function<intptr_t()> call;
+    intptr_t failure;
+  };
+  const Case cases[] = {
+      {SocketOp::kStartup, kWsaSysnotready, [] { return SocketsStartup(); }, kWsaSysnotready},
+      {SocketOp::kSocket, kWsaEmfile, [] { return SocketCreate(kAfInet, kSockDgram, kIpprotoUdp); }, -1},
+      {SocketOp::kBind, kWsaEaddrinuse, [&] { return SocketBind(unbound, MakeSocketAddress(kInaddrLoopback, 0)); },
+       -1},
+      {SocketOp::kListen, kWsaEnobufs, [&] { return SocketListen(unbound, kSomaxconn); }, -1},
+      {SocketOp::kAccept, kWsaEconnaborted, [&] { return SocketAccept(listener, nullptr); }, -1},
+  };
+  for (const Case& c : cases) {
+    InjectSocketFault(c.op, c.code);
+    const Outcome failed = Capture(c.call);
+    EXPECT_EQ(failed.result, c.failure) << static_cast<int>(c.op);
+    EXPECT_EQ(failed.error, c.code) << static_cast<int>(c.op);
+    // The fault did not reach the system: the same call now succeeds.
+    const Outcome next = Capture(c.call);
+    EXPECT_GE(next.result, 0) << static_cast<int>(c.op) << " error " << next.error;
+    if (c.op == SocketOp::kStartup && next.result == 0) SocketsCleanup();
+    if (c.op == SocketOp::kSocket || c.op == SocketOp::kAccept) opened_.push_back(next.result);
+  }
+
+  InjectSocketFault(SocketOp::kSocket, kWsaEmfile);
+  ClearSocketFaults();
+  EXPECT_NE(Open(kSockDgram), kInvalidSocket);
+}
+
+#ifndef _WIN32
+// Descriptors above FD_SETSIZE (1024) must work; a select-based wait would
+// write past its descriptor set.
+TEST_F(SocketsTest, DescriptorsAboveTenTwentyThreeWork) {
+  constexpr int kHigh = 1100;
+  rlimit limit{};
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &limit), 0);
+  if (limit.rlim_max != RLIM_INFINITY && limit.rlim_max < kHigh + 64) GTEST_SKIP() << "descriptor limit too low";
+  const rlimit saved = limit;
+  if (limit.rlim_cur != RLIM_INFINITY && limit.rlim_cur < kHigh + 64) limit.rlim_cur = kHigh + 64;
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &limit), 0);
+  // Occupy every descriptor below kHigh, so the sockets get higher numbers.
+  std::vector<int> fillers;
+  for (int fd = dup(0); fd >= 0 && fd < kHigh; fd = dup(0)) fillers.push_back(fd);
+  ASSERT_FALSE(fillers.empty());
+  fillers.push_back(dup(0));
+  ASSERT_GE(fillers.back(), kHigh);
+
+  uint16_t port = 0;
+  const SocketHandle receiver = Bound(kSockDgram, &port);
+  SendDatagram("high", port);
+  EXPECT_EQ(SocketWaitReadable(receiver, kBoundMs), 1);
+  char buffer[8];
+  EXPECT_EQ(SocketRecvFrom(receiver, buffer, sizeof buffer, nullptr), 4);
+  uint16_t tcp_port = 0;
+  const SocketHandle listener = Listener(&tcp_port);
+  Connected(tcp_port);
+  AcceptPending(listener);
+  BlockedCall blocked([receiver] { return SocketWaitReadable(receiver, 2 * kBoundMs); });
+  ASSERT_EQ(SocketClose(receiver), 0);
+  Outcome outcome{};
+  ASSERT_TRUE(blocked.Finish(&outcome));
+  EXPECT_EQ(outcome.error, kWsaEintr);
+
+  for (int fd : fillers) close(fd);
+  setrlimit(RLIMIT_NOFILE, &saved);
+}
+#endif
+
+TEST(SocketAddressTest, ByteOrderAndDottedText) {
+  const uint16_t port = HostToNetShort(0x1234);
+  EXPECT_EQ(std::memcmp(&port, "\x12\x34", 2), 0);
+  const SocketAddressIn address = MakeSocketAddress(0xC0A80A01, 58627);
+  EXPECT_EQ(std::memcmp(&address.address, "\xC0\xA8\x0A\x01", 4), 0);
+  EXPECT_EQ(address.port, HostToNetShort(58627));
+  EXPECT_EQ(address.family, kAfInet);
+  struct Case {
+    uint32_t host;
+    const char* text;
+  };
+  for (const Case& c : {Case{0xC0A80A01, "192.168.10.1"}, Case{0, "0.0.0.0"}, Case{0xFFFFFFFF, "255.255.255.255"}}) {
+    char text[16];
+    AddressToText(MakeSocketAddress(c.host, 0), text);
+    EXPECT_STREQ(text, c.text);
+  }
+}
+
+}  // namespace
+}  // namespace lanfeed
