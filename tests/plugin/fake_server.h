@@ -31,6 +31,10 @@ class FakeServer final : public SocketServer {
   DeviceSettings CopyOfSettings() const;
 
  private:
+  // The fake never runs a worker thread.
+  int32_t ServeLoop() override { return kWsaEnotsock; }
+  bool RetryFailedWait() const override { return false; }
+
   std::string name_;
   std::vector<std::string>* journal_;
 };
