@@ -1,5 +1,6 @@
 #include "plugin/config/device_settings.h"
 
+#include <cstdint>
 #include <cstring>
 #include <new>
 
@@ -52,23 +53,169 @@ void DeviceSettings::ResetFeedback() {
   Feedback.BeeperVolume = 0;
 }
 
-// Reading the configuration tree: ReadDevice, ReadFeedback, ReadOnDispatch.
+// Reading the configuration tree. Every read follows one pattern: create a
+// cursor on the element, position it on the child, read the value only when
+// the child was found, and release the cursor on the same element, found or
+// not. Nothing here logs or fails; a missing or unusable value keeps its
+// default.
+namespace {
+
+// A cursor of `node`, released on `node` when the scope ends.
+class ScopedCursor {
+ public:
+  explicit ScopedCursor(ConfigNode* node) : node_(node), cursor_(node->CreateCursor()) {}
+  ~ScopedCursor() {
+    if (cursor_ != nullptr) node_->ReleaseCursor(cursor_);
+  }
+  ScopedCursor(const ScopedCursor&) = delete;
+  ScopedCursor& operator=(const ScopedCursor&) = delete;
+
+  // Positions the cursor on the child `name`; true when it was found.
+  bool Find(const char* name) { return cursor_ != nullptr && node_->FindChild(cursor_, name) != 0; }
+  ConfigNode* get() const { return cursor_; }
+
+ private:
+  ConfigNode* node_;
+  ConfigNode* cursor_;
+};
+
+// The value of the found child equals `text` exactly.
+bool ValueEquals(ConfigNode* cursor, const char* text) {
+  const char* value = cursor->GetValueA();
+  return value != nullptr && std::strcmp(value, text) == 0;
+}
+
+// Reads the integer of the child `name` of `node` into `*out` when the child
+// exists; otherwise `*out` keeps its value. Uses a cursor of its own.
+void ReadChildInt(ConfigNode* node, const char* name, int32_t* out) {
+  ScopedCursor cursor(node);
+  if (cursor.Find(name)) *out = cursor.get()->GetValueInt();
+}
+
+// The Enabled child of `node` as a flag; `fallback` when it is missing.
+bool ReadEnabled(ConfigNode* node, int32_t fallback) {
+  int32_t enabled = fallback;
+  ReadChildInt(node, "Enabled", &enabled);
+  return enabled != 0;
+}
+
+// Largest value length whose buffer size in bytes, (n + 1) * 2, still fits
+// the 32-bit size argument of CopyValueW.
+constexpr int32_t kMaxPathValueLength = INT32_MAX / 2 - 1;
+
+// Replaces the wave-file path with the value of the found File child. The
+// record ends with the complete path or, when the value is empty or no
+// buffer can be had, with none.
+void ReadWaveFilePath(ConfigNode* cursor, FeedbackParams* feedback) {
+  int32_t length = cursor->GetValueLength();
+  if (length <= 0) return;
+  FreeWaveFilePath(feedback);
+  if (length > kMaxPathValueLength) return;
+  WChar* path = new (std::nothrow) WChar[static_cast<std::size_t>(length) + 1];
+  if (path == nullptr) return;
+  cursor->CopyValueW(path, (length + 1) * static_cast<int32_t>(sizeof(WChar)));
+  path[length] = 0;
+  feedback->WaveFilePath = path;
+}
+
+void ReadBeeper(ConfigNode* beeper, FeedbackParams* feedback) {
+  bool enabled = ReadEnabled(beeper, 1);
+  ReadChildInt(beeper, "Freq", &feedback->BeeperFreq);
+  ReadChildInt(beeper, "Time", &feedback->BeeperTime);
+  ReadChildInt(beeper, "Volume", &feedback->BeeperVolume);
+  if (enabled) {
+    feedback->Flags |= kFeedbackBeeper;
+  } else {
+    feedback->Flags = 0;
+  }
+}
+
+void ReadLed(ConfigNode* led, FeedbackParams* feedback) {
+  bool enabled = ReadEnabled(led, 0);
+  {
+    ScopedCursor cursor(led);
+    if (cursor.Find("Time")) feedback->LEDTime = static_cast<uint16_t>(cursor.get()->GetValueInt());
+  }
+  {
+    ScopedCursor cursor(led);
+    if (cursor.Find("LEDColor")) {
+      uint16_t color = static_cast<uint16_t>(cursor.get()->GetValueInt());
+      if (color != 0) feedback->LEDColor = color;
+    }
+  }
+  if (enabled) feedback->Flags |= kFeedbackLed;
+}
+
+void ReadWaveFile(ConfigNode* waveFile, FeedbackParams* feedback) {
+  if (ReadEnabled(waveFile, 0)) feedback->Flags |= kFeedbackWaveFile;
+  ScopedCursor cursor(waveFile);
+  if (cursor.Find("File")) ReadWaveFilePath(cursor.get(), feedback);
+}
+
+void ReadVibrator(ConfigNode* vibrator, FeedbackParams* feedback) {
+  bool enabled = ReadEnabled(vibrator, 0);
+  ReadChildInt(vibrator, "Time", &feedback->VibratorTime);
+  if (enabled) feedback->Flags |= kFeedbackVibrator;
+}
+
+}  // namespace
+
 void DeviceSettings::ReadDevice(ConfigNode* node) {
   Port = kDefaultPort;
   Protocol = kProtocolTcp;
   TCPTimeout = kDefaultTcpTimeout;
   ResetFeedback();
-  (void)node;  // TODO(config): read the Device element
+  if (node == nullptr) return;
+
+  {
+    // Enabled, Protocol and Port share one cursor.
+    ScopedCursor cursor(node);
+    if (cursor.Find("Enabled") && ValueEquals(cursor.get(), "0")) Enabled = 0;
+    if (cursor.Find("Protocol")) {
+      bool udp = cursor.get()->GetValueLength() == 1 && ValueEquals(cursor.get(), "0");
+      Protocol = udp ? kProtocolUdp : kProtocolTcp;
+    }
+    if (cursor.Find("Port") && cursor.get()->GetValueLength() != 0) {
+      int32_t port = cursor.get()->GetValueInt();
+      Port = (port < 0 || port > 65535) ? kDefaultPort : port;
+    }
+  }
+  {
+    ScopedCursor cursor(node);
+    if (cursor.Find("Feedback")) ReadFeedback(cursor.get());
+  }
+  {
+    ScopedCursor cursor(node);
+    if (cursor.Find("TCPTimeout") && cursor.get()->GetValueLength() != 0) {
+      int32_t timeout = cursor.get()->GetValueInt();
+      if (timeout >= 0) TCPTimeout = timeout;
+    }
+  }
 }
 
 void DeviceSettings::ReadFeedback(ConfigNode* node) {
   ResetFeedback();
-  (void)node;  // TODO(config): read OnDispatch
+  if (node == nullptr) return;
+  ScopedCursor cursor(node);
+  if (cursor.Find("OnDispatch")) ReadOnDispatch(cursor.get(), &Feedback);
 }
 
 void DeviceSettings::ReadOnDispatch(ConfigNode* node, FeedbackParams* feedback) {
-  (void)node;
-  (void)feedback;  // TODO(config)
+  if (node == nullptr || feedback == nullptr) return;
+  struct Part {
+    const char* name;
+    void (*read)(ConfigNode*, FeedbackParams*);
+  };
+  static constexpr Part kParts[] = {
+      {"Beeper", ReadBeeper},
+      {"LED", ReadLed},
+      {"WaveFile", ReadWaveFile},
+      {"Vibrator", ReadVibrator},
+  };
+  for (const Part& part : kParts) {
+    ScopedCursor cursor(node);
+    if (cursor.Find(part.name)) part.read(cursor.get(), feedback);
+  }
 }
 
 }  // namespace lanfeed

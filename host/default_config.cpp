@@ -1,0 +1,60 @@
+#include "host/default_config.h"
+
+#include "host/materialise_defaults.h"
+#include "platform/text.h"
+
+namespace lanfeed::host {
+
+namespace {
+const char kEditorNote[] =
+    "\n  LAN Feed configuration. Each element's text is its value; type, min, max and default describe it.\n"
+    "  Device/Enabled 0 switches the input off. Protocol: 1 TCP, 0 UDP. TCPTimeout in seconds, 0: none.\n"
+    "  OnDispatch may also hold: LED (Enabled, Time, LEDColor), Vibrator (Enabled, Time),\n"
+    "  WaveFile (Enabled, File).\n";
+}  // namespace
+
+bool BuildDefaultConfiguration(IInputPlugin* plugin, ConfigTree* tree) {
+  if (plugin->WriteDefaultConfig(tree->root()) != 0) return false;
+  MaterialiseDefaults(tree->root()->element());
+  return true;
+}
+
+bool WriteDefaultConfigFile(IInputPlugin* plugin, const std::string& path, std::string* error) {
+  ConfigTree tree;
+  if (!BuildDefaultConfiguration(plugin, &tree)) {
+    *error = "the plug-in wrote no default configuration";
+    return false;
+  }
+  tree.document().prepend_child(pugi::node_comment).set_value(kEditorNote);
+  if (!tree.SaveFile(path)) {
+    *error = "cannot write " + path;
+    return false;
+  }
+  return true;
+}
+
+DeviceSettings EffectiveSettings(ConfigNode* root) {
+  DeviceSettings settings;
+  if (root == nullptr) {
+    settings.Enabled = 0;
+  } else if (root->GetChildCount() > 0) {
+    ConfigNode* cursor = root->CreateCursor();
+    if (root->FindChild(cursor, "Device") != 0) settings.ReadDevice(cursor);
+    root->ReleaseCursor(cursor);
+  }
+  return settings;
+}
+
+std::string DescribeStartup(const PluginDescriptor& descriptor, const std::string& pluginPath,
+                            const std::string& configSource, const DeviceSettings& settings) {
+  std::string line = "plug-in \"" + (descriptor.DisplayName != nullptr ? ToUtf8(descriptor.DisplayName) : "") +
+                     "\" version " + std::to_string(descriptor.Version >> 16) + "." +
+                     std::to_string(descriptor.Version & 0xFFFF) + " kind " + std::to_string(descriptor.Kind) +
+                     " (" + pluginPath + "); configuration: " + configSource + "; ";
+  if (settings.Enabled == 0) return line + "disabled, nothing listens";
+  if (settings.Protocol == kProtocolUdp) return line + "UDP port " + std::to_string(settings.Port);
+  return line + "TCP port " + std::to_string(settings.Port) + ", time-out " +
+         (settings.TCPTimeout == 0 ? std::string("none") : std::to_string(settings.TCPTimeout) + " s");
+}
+
+}  // namespace lanfeed::host

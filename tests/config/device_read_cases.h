@@ -1,0 +1,176 @@
+// Reading cases shared by the tests of the settings reader over the strict
+// fake tree and over the host's XML tree: a Device element and the record
+// that reading it into a new DeviceSettings must give.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "platform/text.h"
+#include "plugin/config/device_settings.h"
+
+namespace lanfeed::testing {
+
+struct ExpectedSettings {
+  int32_t enabled = 1;
+  int32_t protocol = 1;
+  int32_t port = 58627;
+  int32_t timeout = 60;
+  uint32_t flags = 1;
+  int32_t beeperTime = 300;
+  int32_t beeperFreq = 3000;
+  int32_t beeperVolume = 0;
+  uint16_t ledTime = 0;
+  uint16_t ledColor = 0;
+  int32_t vibratorTime = 0;
+  const char* wavePath = nullptr;  // UTF-8; null: no path
+};
+
+struct DeviceReadCase {
+  const char* name;  // a test name: letters, digits and underscores
+  const char* device;
+  ExpectedSettings expected;
+};
+
+inline std::vector<DeviceReadCase> DeviceReadCases() {
+  return {
+      {"NoChildren", "<Device/>", {}},
+      {"UnknownChildrenIgnored", "<Device><Colour>red</Colour><port>1</port></Device>", {}},
+
+      {"EnabledZero", "<Device><Enabled>0</Enabled></Device>", {.enabled = 0}},
+      {"EnabledDoubleZero", "<Device><Enabled>00</Enabled></Device>", {}},
+      {"EnabledFalse", "<Device><Enabled>false</Enabled></Device>", {}},
+      {"EnabledOne", "<Device><Enabled>1</Enabled></Device>", {}},
+      {"EnabledEmpty", "<Device><Enabled></Enabled></Device>", {}},
+
+      {"ProtocolZeroIsUdp", "<Device><Protocol>0</Protocol></Device>", {.protocol = 0}},
+      {"ProtocolDoubleZero", "<Device><Protocol>00</Protocol></Device>", {}},
+      {"ProtocolOne", "<Device><Protocol>1</Protocol></Device>", {}},
+      {"ProtocolTwo", "<Device><Protocol>2</Protocol></Device>", {}},
+      {"ProtocolEmpty", "<Device><Protocol/></Device>", {}},
+
+      {"PortHighest", "<Device><Port>65535</Port></Device>", {.port = 65535}},
+      {"PortZero", "<Device><Port>0</Port></Device>", {.port = 0}},
+      {"PortOneAboveRange", "<Device><Port>65536</Port></Device>", {}},
+      {"PortNegative", "<Device><Port>-1</Port></Device>", {}},
+      {"PortEmpty", "<Device><Port></Port></Device>", {}},
+      {"PortBeyond32Bits", "<Device><Port>99999999999</Port></Device>", {}},
+      {"PortBelow32Bits", "<Device><Port>-99999999999</Port></Device>", {}},
+      {"UdpOnPort5000", "<Device><Enabled>1</Enabled><Protocol>0</Protocol><Port>5000</Port></Device>",
+       {.protocol = 0, .port = 5000}},
+
+      {"TimeoutZero", "<Device><TCPTimeout>0</TCPTimeout></Device>", {.timeout = 0}},
+      {"Timeout900", "<Device><TCPTimeout>900</TCPTimeout></Device>", {.timeout = 900}},
+      {"Timeout5000NoUpperBound", "<Device><TCPTimeout>5000</TCPTimeout></Device>", {.timeout = 5000}},
+      {"TimeoutNegative", "<Device><TCPTimeout>-5</TCPTimeout></Device>", {}},
+      {"TimeoutEmpty", "<Device><TCPTimeout></TCPTimeout></Device>", {}},
+
+      {"FeedbackWithoutOnDispatch", "<Device><Feedback/></Device>", {}},
+      {"EmptyOnDispatch", "<Device><Feedback><OnDispatch/></Feedback></Device>", {}},
+      {"BeeperOffLedOn",
+       "<Device><Feedback><OnDispatch><Beeper><Enabled>0</Enabled></Beeper>"
+       "<LED><Enabled>1</Enabled></LED></OnDispatch></Feedback></Device>",
+       {.flags = 2}},
+      {"OnlyVibratorKeepsBeeper",
+       "<Device><Feedback><OnDispatch><Vibrator><Enabled>1</Enabled><Time>250</Time></Vibrator>"
+       "</OnDispatch></Feedback></Device>",
+       {.flags = 9, .vibratorTime = 250}},
+      {"BeeperWithoutEnabledBeepsWithItsValues",
+       "<Device><Feedback><OnDispatch><Beeper><Freq>4000</Freq><Time>100</Time><Volume>7</Volume>"
+       "</Beeper></OnDispatch></Feedback></Device>",
+       {.beeperTime = 100, .beeperFreq = 4000, .beeperVolume = 7}},
+      {"BeeperAnyNonZeroEnables",
+       "<Device><Feedback><OnDispatch><Beeper><Enabled>-3</Enabled></Beeper></OnDispatch></Feedback></Device>",
+       {}},
+      {"BeeperOffKeepsItsValues",
+       "<Device><Feedback><OnDispatch><Beeper><Enabled>0</Enabled><Freq>1</Freq><Time>2</Time>"
+       "<Volume>3</Volume></Beeper><Vibrator><Enabled>1</Enabled></Vibrator></OnDispatch></Feedback></Device>",
+       {.flags = 8, .beeperTime = 2, .beeperFreq = 1, .beeperVolume = 3}},
+      {"BeeperFullIntegers",
+       "<Device><Feedback><OnDispatch><Beeper><Freq>100000</Freq><Time>-70000</Time></Beeper>"
+       "</OnDispatch></Feedback></Device>",
+       {.beeperTime = -70000, .beeperFreq = 100000}},
+      {"LedWithoutEnabledIsOff",
+       "<Device><Feedback><OnDispatch><LED><Time>40</Time><LEDColor>3</LEDColor></LED></OnDispatch>"
+       "</Feedback></Device>",
+       {.ledTime = 40, .ledColor = 3}},
+      {"LedTimeKeepsLow16Bits",
+       "<Device><Feedback><OnDispatch><LED><Enabled>1</Enabled><Time>65537</Time></LED></OnDispatch>"
+       "</Feedback></Device>",
+       {.flags = 3, .ledTime = 1}},
+      {"LedTimeNegative",
+       "<Device><Feedback><OnDispatch><LED><Time>-1</Time></LED></OnDispatch></Feedback></Device>",
+       {.ledTime = 65535}},
+      {"LedColorLow16BitsZeroLeavesColour",
+       "<Device><Feedback><OnDispatch><LED><LEDColor>65536</LEDColor></LED></OnDispatch></Feedback></Device>",
+       {.ledColor = 0}},
+      {"LedColorLow16BitsOne",
+       "<Device><Feedback><OnDispatch><LED><LEDColor>65537</LEDColor></LED></OnDispatch></Feedback></Device>",
+       {.ledColor = 1}},
+      {"WaveFileOffStillHoldsPath",
+       "<Device><Feedback><OnDispatch><WaveFile><Enabled>0</Enabled><File>\\Windows\\Alarm1.wav</File>"
+       "</WaveFile></OnDispatch></Feedback></Device>",
+       {.wavePath = "\\Windows\\Alarm1.wav"}},
+      {"WaveFileWithoutEnabledHoldsPath",
+       "<Device><Feedback><OnDispatch><WaveFile><File>a.wav</File></WaveFile></OnDispatch></Feedback></Device>",
+       {.wavePath = "a.wav"}},
+      {"WaveFileOn",
+       "<Device><Feedback><OnDispatch><WaveFile><Enabled>1</Enabled><File>\\Sounds\\ding.wav</File>"
+       "</WaveFile></OnDispatch></Feedback></Device>",
+       {.flags = 5, .wavePath = "\\Sounds\\ding.wav"}},
+      {"WaveFileOnEmptyFileNoPath",
+       "<Device><Feedback><OnDispatch><WaveFile><Enabled>1</Enabled><File></File></WaveFile></OnDispatch>"
+       "</Feedback></Device>",
+       {.flags = 5}},
+      {"WaveFileNonAsciiPath",
+       "<Device><Feedback><OnDispatch><WaveFile><File>\\Klänge\\Größe 𝄞.wav</File></WaveFile></OnDispatch>"
+       "</Feedback></Device>",
+       {.wavePath = "\\Klänge\\Größe 𝄞.wav"}},
+      {"Everything",
+       "<Device><Enabled>1</Enabled><Protocol>0</Protocol><Port>4000</Port><TCPTimeout>30</TCPTimeout>"
+       "<Feedback><OnDispatch><Beeper><Enabled>1</Enabled><Freq>2500</Freq><Time>50</Time><Volume>2</Volume>"
+       "</Beeper><LED><Enabled>1</Enabled><Time>500</Time><LEDColor>4</LEDColor></LED>"
+       "<Vibrator><Enabled>1</Enabled><Time>120</Time></Vibrator>"
+       "<WaveFile><Enabled>1</Enabled><File>x.wav</File></WaveFile></OnDispatch></Feedback></Device>",
+       {.protocol = 0, .port = 4000, .timeout = 30, .flags = 15, .beeperTime = 50, .beeperFreq = 2500,
+        .beeperVolume = 2, .ledTime = 500, .ledColor = 4, .vibratorTime = 120, .wavePath = "x.wav"}},
+  };
+}
+
+inline void ExpectSettings(const DeviceSettings& actual, const ExpectedSettings& expected) {
+  EXPECT_EQ(actual.Enabled, expected.enabled);
+  EXPECT_EQ(actual.Protocol, expected.protocol);
+  EXPECT_EQ(actual.Reserved, 0u);
+  EXPECT_EQ(actual.Port, expected.port);
+  EXPECT_EQ(actual.TCPTimeout, expected.timeout);
+  const FeedbackParams& f = actual.Feedback;
+  EXPECT_EQ(f.Flags, expected.flags);
+  EXPECT_EQ(f.BeeperTime, expected.beeperTime);
+  EXPECT_EQ(f.BeeperFreq, expected.beeperFreq);
+  EXPECT_EQ(f.BeeperVolume, expected.beeperVolume);
+  EXPECT_EQ(f.LEDTime, expected.ledTime);
+  EXPECT_EQ(f.LEDColor, expected.ledColor);
+  EXPECT_EQ(f.VibratorTime, expected.vibratorTime);
+  EXPECT_EQ(f.Reserved1, 0u);
+  EXPECT_EQ(f.Reserved2, 0u);
+  if (expected.wavePath == nullptr) {
+    EXPECT_EQ(f.WaveFilePath, nullptr);
+  } else if (f.WaveFilePath == nullptr) {
+    ADD_FAILURE() << "no wave-file path, expected \"" << expected.wavePath << "\"";
+  } else {
+    EXPECT_EQ(ToUtf8(f.WaveFilePath), expected.wavePath);
+  }
+}
+
+inline void PrintTo(const DeviceReadCase& c, std::ostream* os) { *os << c.name << ": " << c.device; }
+
+// gtest parameter names.
+inline std::string DeviceReadCaseName(const ::testing::TestParamInfo<DeviceReadCase>& info) {
+  return info.param.name;
+}
+
+}  // namespace lanfeed::testing
