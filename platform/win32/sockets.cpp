@@ -61,9 +61,11 @@ struct SocketTable {
 };
 
 SocketTable& Table() {
-  // Never destroyed: threads that outlive main may still be inside a call.
-  static SocketTable* table = new SocketTable;
-  return *table;
+  // A static object, not a heap one: the library that holds it can be
+  // unloaded and loaded again, and each unload must free it. No socket
+  // thread outlives the servers' Uninitialize, so none can still use it.
+  static SocketTable table;
+  return table;
 }
 
 bool Started() {
