@@ -1,0 +1,22 @@
+#include "platform/dialogs.h"
+
+#include "platform/system_calls.h"
+
+namespace lanfeed {
+
+namespace {
+MessageBoxHandler g_handler = nullptr;
+void* g_context = nullptr;
+}  // namespace
+
+int ShowMessageBox(WindowHandle owner, const WChar* text, const WChar* caption, uint32_t style) {
+  if (g_handler != nullptr) return g_handler(g_context, owner, text, caption, style);
+  return system_calls::ShowBox(owner, text, caption, style);
+}
+
+void SetMessageBoxHandlerForTesting(MessageBoxHandler handler, void* context) {
+  g_handler = handler;
+  g_context = context;
+}
+
+}  // namespace lanfeed

@@ -1,0 +1,11 @@
+#include "platform/com.h"
+
+#include "platform/system_calls.h"
+
+namespace lanfeed::system_calls {
+
+// No COM here: there is nothing to set up for the thread.
+bool ComInitialize() { return true; }
+void ComUninitialize() {}
+
+}  // namespace lanfeed::system_calls

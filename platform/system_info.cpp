@@ -1,0 +1,39 @@
+#include "platform/system_info.h"
+
+#include "platform/system_calls.h"
+
+namespace lanfeed {
+
+namespace {
+enum class Mode { kReal, kFail, kText };
+Mode g_mode = Mode::kReal;
+WString g_text;
+}  // namespace
+
+bool QueryPlatformType(WChar* buffer, std::size_t capacity) {
+  if (buffer == nullptr || capacity == 0) return false;
+  switch (g_mode) {
+    case Mode::kFail:
+      return false;
+    case Mode::kText:
+      WStrCopy(buffer, capacity, g_text.c_str());  // cut to fit, like the system
+      return true;
+    case Mode::kReal:
+      break;
+  }
+  if (!system_calls::PlatformType(buffer, capacity)) return false;
+  buffer[capacity - 1] = 0;  // the system does not promise a terminator
+  return true;
+}
+
+void SetPlatformTypeForTesting(const WChar* text) {
+  g_mode = text == nullptr ? Mode::kFail : Mode::kText;
+  g_text = text == nullptr ? WString() : WString(text);
+}
+
+void ResetPlatformTypeForTesting() {
+  g_mode = Mode::kReal;
+  g_text.clear();
+}
+
+}  // namespace lanfeed

@@ -1,0 +1,14 @@
+#include "platform/com.h"
+
+#include <objbase.h>
+
+#include "platform/system_calls.h"
+
+namespace lanfeed::system_calls {
+
+// Mode 0 is COINIT_MULTITHREADED.
+bool ComInitialize() { return SUCCEEDED(CoInitializeEx(nullptr, 0)); }
+
+void ComUninitialize() { CoUninitialize(); }
+
+}  // namespace lanfeed::system_calls
