@@ -1,6 +1,13 @@
 // The abstract network server owned by the plug-in object, with the record
-// that both implementations share. The seven pure virtual functions and the
-// virtual destructor form the server's table in this order; keep it.
+// and the worker-thread protocol that both implementations share. The seven
+// pure virtual functions and the virtual destructor form the server's table
+// in this order; keep it. Functions the implementations add come after it.
+//
+// Threads: the host's thread runs Initialize, Uninitialize, Start, Suspend,
+// AssignSettings and the destructor, one at a time. The worker thread runs
+// OpenSocket, the serve loop and CloseSocket; receiving threads run Dispatch.
+// Every field that more than one thread touches is an atomic, guarded by a
+// lock, or written only while the worker thread is known not to run.
 #pragma once
 
 #include <atomic>
@@ -8,10 +15,12 @@
 #include <memory>
 
 #include "platform/event.h"
+#include "platform/format.h"
 #include "platform/lock.h"
 #include "platform/sockets.h"
 #include "platform/thread.h"
 #include "plugin/config/device_settings.h"
+#include "plugin/host_services.h"
 
 namespace lanfeed {
 
@@ -20,6 +29,11 @@ enum ServerState : int32_t {
   kServerListening = 1,  // TCP: listening; UDP: bound
   kServerSuspended = 2,
 };
+
+// Receive blocks and datagrams are at most this many bytes.
+inline constexpr int32_t kReceiveBufferSize = 8192;
+// The worker retries a failed OpenSocket after this many milliseconds.
+inline constexpr uint32_t kOpenRetryMs = 5000;
 
 class SocketServer {
  public:
@@ -47,16 +61,83 @@ class SocketServer {
   int32_t SettingsPort() const;
   int32_t SettingsTcpTimeout() const;
 
+  // True from Start to Suspend: received data is delivered, else dropped.
+  bool IsDispatchEnabled() const { return dispatchEnabled.load() != 0; }
+
  protected:
   SocketServer() = default;
 
+  // The serve loop run by the worker after a successful OpenSocket. Returns
+  // when waiting on the socket fails, with the socket error code of that
+  // failure.
+  virtual int32_t ServeLoop() = 0;
+  // Whether the worker waits again (true) or ends (false) when its wait on
+  // the two events fails.
+  virtual bool RetryFailedWait() const = 0;
+
+  // Initialize's common part: starts the sockets library and creates the
+  // events that are missing. False with the library's error code when the
+  // library cannot be started; nothing is created then.
+  bool StartLibraryAndEvents(int32_t* errorCode);
+  // Uninitialize's common part, first half: sets the stop event, closes the
+  // socket (which wakes a serve loop blocked on it) and waits for the worker
+  // thread to end. On return no server thread but the receiving threads of
+  // a TCP server touches the object.
+  void StopWorker();
+  // Uninitialize's common part, second half: closes the events and releases
+  // the sockets library once for every successful start in Initialize.
+  void ReleaseEventsAndLibrary();
+  // Start's common part for a closed socket: creates the worker thread when
+  // there is none and sets the start event. Needs a successful Initialize.
+  void WakeWorker();
+
+  // Closes listenSocket and sets it to -1 as one atomic step. True when this
+  // call closed it; false when there was no socket.
+  bool CloseListenSocket();
+  // The socket for the next call on it. When it has been closed meanwhile,
+  // returns kInvalidSocket with the last error set to 10038, so the caller
+  // fails as a call on a closed socket would, without reaching the library.
+  SocketHandle CurrentListenSocket() const;
+  // Fills localAddress for all local IPv4 addresses and `port`'s low 16 bits.
+  void FillLocalAddress(int32_t port);
+
+  // Feedback, then delivery to every consumer, through CurrentPlugin. The
+  // feedback is copied and handed to the host under settingsLock, so its
+  // wave-file path stays valid while the host uses it.
+  void DispatchToPlugin(const uint8_t* data, int32_t length);
+  // Publishes the listening status through CurrentPlugin.
+  static void PublishCurrentStatus();
+  // Logs `text` through CurrentPlugin at `level`.
+  static void Log(LogLevel level, const WChar* text);
+  // The reopen codes: the worker closes the socket and opens a new one.
+  static bool IsReopenCode(int32_t code);
+
   std::atomic<int32_t> state{kServerClosed};
   std::atomic<SocketHandle> listenSocket{kInvalidSocket};
+  // True once listenSocket is bound; a retry then leaves the bind out.
+  std::atomic<bool> socketBound{false};
+  // Written by the worker only (OpenSocket).
   SocketAddressIn localAddress{};
   // Guards `settings`; held by AssignSettings and by every reader of it.
   mutable RecursiveLock settingsLock;
   DeviceSettings settings;
   std::atomic<int32_t> dispatchEnabled{0};
+  // Started by the first Start on a closed socket, joined by Uninitialize.
+  // Touched only on the host's thread.
+  Thread workerThread;
+  // Created by Initialize when missing, closed by Uninitialize after the
+  // worker has ended; the worker uses them only while it runs.
+  std::unique_ptr<ManualResetEvent> stopEvent;
+  std::unique_ptr<ManualResetEvent> startEvent;
+  // Set before the stop event by Uninitialize: a socket that the worker opens
+  // while Uninitialize runs is then never served (see RunWorker).
+  std::atomic<bool> stopping{false};
+  // Successful library starts not yet released.
+  std::atomic<int32_t> libraryStarts{0};
+
+ private:
+  static uint32_t WorkerThread(void* argument);
+  uint32_t RunWorker();
 };
 
 // A new idle server: UdpServer for protocol 0, TcpServer for any other value.

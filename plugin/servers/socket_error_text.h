@@ -1,0 +1,21 @@
+// Windows Sockets error codes as the short English sentences that end every
+// log line about a failed socket call.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "platform/text.h"
+
+namespace lanfeed {
+
+// Buffers for error texts hold this many wide characters.
+inline constexpr std::size_t kSocketErrorTextCapacity = 260;
+
+// Copies the sentence for `code` ("Error undefined." for a code without one of
+// its own) into `buffer` of `capacity` wide characters, cut to fit and always
+// terminated. Writes nothing when `buffer` is null or `capacity` is 0.
+// Stateless and thread-safe.
+void GetSocketErrorText(int32_t code, WChar* buffer, std::size_t capacity);
+
+}  // namespace lanfeed

@@ -1,0 +1,118 @@
+#include "plugin/servers/tcp_client_connection.h"
+
+#include "platform/format.h"
+#include "plugin/input_plugin.h"
+#include "plugin/servers/socket_error_text.h"
+#include "plugin/servers/tcp_server.h"
+
+namespace lanfeed {
+
+TcpClientConnection::~TcpClientConnection() { Close(); }
+
+int32_t TcpClientConnection::Attach(SocketHandle clientSocket, const SocketAddressIn& peer,
+                                    TcpServer* owner) {
+  socket.store(clientSocket);
+  peerAddress = peer;
+  AddressToText(peerAddress, peerText);
+  server = owner;
+  return 1;
+}
+
+bool TcpClientConnection::StartReader() {
+  if (readerThread.IsStarted()) return true;
+  if (readerThread.Start(&TcpClientConnection::ReaderThread, this)) return true;
+  CloseSocketOnce();
+  return false;
+}
+
+uint32_t TcpClientConnection::ReaderThread(void* argument) {
+  if (argument == nullptr) return 0;
+  auto* connection = static_cast<TcpClientConnection*>(argument);
+  while (!connection->IsDead()) connection->ReadOnce();
+  return 0;
+}
+
+int32_t TcpClientConnection::ReadOnce() {
+  // The time-out is read at every wait, so a new value applies at once.
+  const uint32_t timeout = static_cast<uint32_t>(server->SettingsTcpTimeout());
+  const int64_t timeoutMs = timeout != 0 ? static_cast<int64_t>(timeout) * 1000 : -1;
+
+  SocketHandle current = socket.load();
+  int32_t ready = -1;
+  if (current == kInvalidSocket) {
+    SetSocketLastError(kWsaEnotsock);  // closed by the server before the wait
+  } else {
+    ready = SocketWaitReadable(current, timeoutMs);
+  }
+
+  if (ready < 0) {
+    LogReadError();
+  } else if (ready > 0) {
+    current = socket.load();
+    int32_t count = -1;
+    if (current == kInvalidSocket) {
+      SetSocketLastError(kWsaEnotsock);  // closed by the server during the wait
+    } else {
+      count = SocketRecv(current, buffer, kReceiveBufferSize);
+    }
+    if (count > 0) {
+      if (!server->IsDispatchEnabled()) {
+        LogLineBuffer line;
+        FormatLine(line,
+                   LF_TEXT("Received data from TCP client:%S. Data reading is suspended. "
+                           "Not dispatching data."),
+                   peerText);
+        LogCurrent(kLogInfo, line);
+      } else if (SocketLastError() != kWsaEmsgsize) {
+        server->Dispatch(buffer, count);
+      }
+      return count;
+    }
+    if (count < 0) {
+      LogReadError();
+    } else {
+      LogLineBuffer line;
+      FormatLine(line, LF_TEXT("Connection with %S already closed."), peerText);
+      LogCurrent(kLogInfo, line);
+    }
+  } else {
+    // Time-out. While a changed time-out waits for the next Start, a wait
+    // that was not longer than the configured value does not count.
+    const uint32_t configured = static_cast<uint32_t>(server->SettingsTcpTimeout());
+    if (timeout != 0 && configured != server->AppliedTimeout() && timeout <= configured) {
+      return 1;
+    }
+    LogLineBuffer line;
+    FormatLine(line, LF_TEXT("TCP Connection from %S is time out. Closing the connection."),
+               peerText);
+    LogCurrent(kLogInfo, line);
+  }
+  CloseSocketOnce();
+  return 0;
+}
+
+void TcpClientConnection::LogReadError() {
+  WChar text[kSocketErrorTextCapacity];
+  GetSocketErrorText(SocketLastError(), text, kSocketErrorTextCapacity);
+  LogLineBuffer line;
+  FormatLine(line, LF_TEXT("Error reading data from %S. Error : %s. Closing the connection."),
+             peerText, text);
+  LogCurrent(kLogError, line);
+}
+
+void TcpClientConnection::CloseSocketOnce() {
+  const SocketHandle current = socket.exchange(kInvalidSocket);
+  if (current == kInvalidSocket) return;
+  SocketClose(current);
+  LogLineBuffer line;
+  FormatLine(line, LF_TEXT("TCP client connection closed from %S."), peerText);
+  LogCurrent(kLogInfo, line);
+}
+
+int32_t TcpClientConnection::Close() {
+  CloseSocketOnce();
+  if (readerThread.IsStarted()) readerThread.Join();
+  return 1;
+}
+
+}  // namespace lanfeed

@@ -1,0 +1,180 @@
+#include "plugin/servers/udp_server.h"
+
+#include <memory>
+#include <new>
+
+#include "platform/format.h"
+#include "plugin/servers/socket_error_text.h"
+
+namespace lanfeed {
+
+UdpServer::UdpServer() = default;
+
+UdpServer::~UdpServer() {
+  if (IsSocketOpen() || workerThread.IsStarted() || libraryStarts.load() > 0) {
+    UdpServer::Uninitialize();
+  }
+}
+
+int32_t UdpServer::Initialize() {
+  int32_t code = 0;
+  if (!StartLibraryAndEvents(&code)) {
+    WChar text[kSocketErrorTextCapacity];
+    GetSocketErrorText(code, text, kSocketErrorTextCapacity);
+    LogLineBuffer line;
+    FormatLine(line, LF_TEXT("Failed to initialize the UDP server socket. Error : %s."), text);
+    Log(kLogError, line);
+    return 0;
+  }
+  return 1;
+}
+
+int32_t UdpServer::Uninitialize() {
+  StopWorker();
+  ReleaseEventsAndLibrary();
+  return 1;
+}
+
+int32_t UdpServer::OpenSocket() {
+  const int32_t port = SettingsPort();
+  LogLineBuffer line;
+  if (listenSocket.load() == kInvalidSocket) {
+    const SocketHandle created = SocketCreate(kAfInet, kSockDgram, kIpprotoUdp);
+    if (created == kInvalidSocket) {
+      WChar text[kSocketErrorTextCapacity];
+      GetSocketErrorText(SocketLastError(), text, kSocketErrorTextCapacity);
+      FormatLine(line, LF_TEXT("Failed to initialized UDP Socket. Port %d. Error : %s"), port, text);
+      Log(kLogError, line);
+    } else {
+      socketBound.store(false);
+      listenSocket.store(created);
+      FormatLine(line, LF_TEXT("Successfully initialized UDP Socket. Port %d."), port);
+      Log(kLogInfo, line);
+    }
+  }
+
+  // Only a bound socket can be served; a failed bind is retried later on the
+  // same socket, and a socket bound by an earlier call is served as it is.
+  int32_t result = 0;
+  const SocketHandle socket = listenSocket.load();
+  if (socket != kInvalidSocket) {
+    bool bound = socketBound.load();
+    const bool boundNow = !bound;
+    if (!bound) {
+      FillLocalAddress(port);
+      if (SocketBind(socket, localAddress) != 0) {
+        WChar text[kSocketErrorTextCapacity];
+        GetSocketErrorText(SocketLastError(), text, kSocketErrorTextCapacity);
+        FormatLine(line, LF_TEXT("Failed to bind the UDP socket. Port : %d Error : %s."), port, text);
+        Log(kLogError, line);
+      } else {
+        bound = true;
+        socketBound.store(true);
+      }
+    }
+    if (bound) {
+      state.store(kServerListening);
+      startEvent->Reset();
+      result = 1;
+      if (boundNow) {
+        FormatLine(line, LF_TEXT("Successfully bind to the UDP socket. Port : %d"), port);
+        Log(kLogInfo, line);
+      }
+    }
+  }
+  PublishCurrentStatus();
+  return result;
+}
+
+int32_t UdpServer::ReceiveLoop() {
+  if (listenSocket.load() == kInvalidSocket) return kWsaEnotsock;
+  LogLineBuffer line;
+  FormatLine(line, LF_TEXT("UDP server waiting for incomming data on Port : %d."), SettingsPort());
+  Log(kLogInfo, line);
+
+  int32_t code = 0;
+  for (;;) {
+    const SocketHandle socket = CurrentListenSocket();
+    if (socket == kInvalidSocket || SocketWaitReadable(socket, -1) < 0) {
+      code = SocketLastError();
+      break;
+    }
+    // A fresh buffer per datagram: nothing of one datagram outlives its
+    // handling.
+    std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[kReceiveBufferSize]);
+    if (!buffer) {
+      // The datagram stays queued; try again shortly (or stop).
+      stopEvent->Wait(100);
+      continue;
+    }
+    SocketAddressIn sender{};
+    const int32_t count = SocketRecvFrom(socket, buffer.get(), kReceiveBufferSize, &sender);
+    const int32_t receiveError = SocketLastError();
+    if (count <= 0) {
+      WChar text[kSocketErrorTextCapacity];
+      GetSocketErrorText(receiveError, text, kSocketErrorTextCapacity);
+      FormatLine(line, LF_TEXT("Error reading data from UDP server socket on port : %d. Error : %s"),
+                 SettingsPort(), text);
+      Log(kLogError, line);
+    } else {
+      HandleDatagram(buffer.get(), count, sender);
+    }
+  }
+
+  WChar text[kSocketErrorTextCapacity];
+  GetSocketErrorText(code, text, kSocketErrorTextCapacity);
+  FormatLine(line, LF_TEXT("Stop waiting for incomming data on UDP Port %d. Error : %s."),
+             SettingsPort(), text);
+  Log(kLogError, line);
+  return code;
+}
+
+int32_t UdpServer::HandleDatagram(const uint8_t* data, int32_t length,
+                                  const SocketAddressIn& sender) {
+  char dotted[16];
+  AddressToText(sender, dotted);
+  LogLineBuffer line;
+  if (IsDispatchEnabled()) {
+    FormatLine(line, LF_TEXT("Received data from UDP client:%S."), dotted);
+    Dispatch(data, length);
+    Log(kLogInfo, line);
+  } else {
+    FormatLine(line,
+               LF_TEXT("Received data from UDP client:%S. Data reading is suspended. Not "
+                       "dispatching data."),
+               dotted);
+    Log(kLogInfo, line);
+  }
+  return 1;
+}
+
+int32_t UdpServer::CloseSocket() {
+  if (CloseListenSocket()) {
+    LogLineBuffer line;
+    FormatLine(line, LF_TEXT("Listening UDP socket closed. Port : %d."), SettingsPort());
+    Log(kLogInfo, line);
+  }
+  state.store(kServerClosed);
+  PublishCurrentStatus();
+  return 1;
+}
+
+void UdpServer::Start() {
+  dispatchEnabled.store(1);
+  if (!IsSocketOpen()) {
+    WakeWorker();
+  } else {
+    state.store(kServerListening);
+    PublishCurrentStatus();
+  }
+}
+
+void UdpServer::Suspend() {
+  dispatchEnabled.store(0);
+  state.store(kServerSuspended);
+  PublishCurrentStatus();
+}
+
+void UdpServer::Dispatch(const uint8_t* data, int32_t length) { DispatchToPlugin(data, length); }
+
+}  // namespace lanfeed

@@ -1,0 +1,204 @@
+#include "server_test_support.h"
+
+#if defined(__linux__)
+#include <dirent.h>
+#endif
+
+#include <thread>
+
+#include "platform/text.h"
+
+namespace lanfeed::testing {
+
+namespace {
+SocketAddressIn Loopback(int32_t port) {
+  return MakeSocketAddress(kInaddrLoopback, static_cast<uint16_t>(port));
+}
+
+int CountDirectoryEntries(const char* path) {
+#if defined(__linux__)
+  DIR* dir = opendir(path);
+  if (dir == nullptr) return -1;
+  int count = 0;
+  while (dirent* entry = readdir(dir)) {
+    if (entry->d_name[0] != '.') ++count;
+  }
+  closedir(dir);
+  return count - (std::string(path) == "/proc/self/fd" ? 1 : 0);  // the DIR's own
+#else
+  (void)path;
+  return -1;
+#endif
+}
+}  // namespace
+
+int32_t FreePort(int32_t type) {
+  SocketHandle s = SocketCreate(kAfInet, type, type == kSockStream ? kIpprotoTcp : kIpprotoUdp);
+  if (s == kInvalidSocket) return -1;
+  int32_t port = -1;
+  if (SocketBind(s, Loopback(0)) == 0) port = SocketLocalPort(s);
+  SocketClose(s);
+  return port;
+}
+
+TestClient::TestClient(int32_t port) {
+  socket_ = SocketCreate(kAfInet, kSockStream, kIpprotoTcp);
+  connected_ = socket_ != kInvalidSocket && SocketConnect(socket_, Loopback(port)) == 0;
+}
+
+TestClient::~TestClient() { Close(); }
+
+bool TestClient::Send(const std::string& bytes) {
+  return SocketSend(socket_, bytes.data(), static_cast<int32_t>(bytes.size())) ==
+         static_cast<int32_t>(bytes.size());
+}
+
+bool TestClient::WaitClosedByServer(std::chrono::milliseconds timeout) {
+  if (socket_ == kInvalidSocket) return false;
+  if (SocketWaitReadable(socket_, timeout.count()) != 1) return false;
+  char byte;
+  return SocketRecv(socket_, &byte, 1) <= 0;  // the server never sends
+}
+
+void TestClient::Close() {
+  if (socket_ != kInvalidSocket) SocketClose(socket_);
+  socket_ = kInvalidSocket;
+  connected_ = false;
+}
+
+UdpSender::~UdpSender() {
+  if (socket_ != kInvalidSocket) SocketClose(socket_);
+}
+
+bool UdpSender::Send(int32_t port, const std::string& bytes) {
+  if (socket_ == kInvalidSocket) socket_ = SocketCreate(kAfInet, kSockDgram, kIpprotoUdp);
+  return SocketSendTo(socket_, bytes.data(), static_cast<int32_t>(bytes.size()), Loopback(port)) ==
+         static_cast<int32_t>(bytes.size());
+}
+
+PortHolder::PortHolder(int32_t type, int32_t port) {
+  socket_ = SocketCreate(kAfInet, type, type == kSockStream ? kIpprotoTcp : kIpprotoUdp);
+  if (socket_ == kInvalidSocket) return;
+  bool ok = SocketBind(socket_, MakeSocketAddress(kInaddrAny, static_cast<uint16_t>(port))) == 0;
+  if (ok && type == kSockStream) ok = SocketListen(socket_, 4) == 0;
+  if (!ok) Release();
+}
+
+void PortHolder::Release() {
+  if (socket_ != kInvalidSocket) SocketClose(socket_);
+  socket_ = kInvalidSocket;
+}
+
+int CountOpenDescriptors() { return CountDirectoryEntries("/proc/self/fd"); }
+int CountThreads() {
+  // A sanitizer runtime starts a thread of its own with the first thread the
+  // process creates; have that happen before counting.
+  static const bool warmedUp = [] {
+    std::thread([] {}).join();
+    return true;
+  }();
+  (void)warmedUp;
+  return CountDirectoryEntries("/proc/self/task");
+}
+
+bool Eventually(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  for (;;) {
+    if (condition()) return true;
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+}
+
+std::string Info(const std::string& text) { return "3 " + text; }
+std::string Error(const std::string& text) { return "1 " + text; }
+
+int FindLine(const std::vector<std::string>& lines, const std::string& line, int from) {
+  for (int i = from; i < static_cast<int>(lines.size()); ++i) {
+    if (lines[i] == line) return i;
+  }
+  return -1;
+}
+
+std::size_t CountLinesStartingWith(const std::vector<std::string>& lines, const std::string& prefix) {
+  std::size_t count = 0;
+  for (const auto& line : lines) count += line.rfind(prefix, 0) == 0 ? 1 : 0;
+  return count;
+}
+
+void ServerTest::SetUp() {
+  ASSERT_EQ(SocketsStartup(), 0);
+  plugin.Initialize(&host);
+}
+
+void ServerTest::TearDown() {
+  plugin.Uninitialize();
+  ClearSocketFaults();
+  SocketsCleanup();
+  EXPECT_EQ(host.overlappingDeliveries(), 0);
+}
+
+SocketServer* ServerTest::Configure(int32_t protocol, int32_t serverPort, int32_t timeout) {
+  port = serverPort;
+  settings.Enabled = 1;
+  settings.Protocol = protocol;
+  settings.Port = serverPort;
+  settings.TCPTimeout = timeout;
+  settings.ResetFeedback();
+  settings.Feedback.Flags = kFeedbackBeeper | kFeedbackWaveFile;
+  settings.Feedback.BeeperTime = 120;
+  static const WChar kWave[] = LF_TEXT("\\Windows\\ding.wav");
+  settings.Feedback.WaveFilePath = new WChar[WStrLen(kWave) + 1];
+  WStrCopy(settings.Feedback.WaveFilePath, WStrLen(kWave) + 1, kWave);
+  plugin.ApplySettings(settings);
+  return plugin.server();
+}
+
+void ServerTest::Reconfigure(int32_t timeout) {
+  settings.TCPTimeout = timeout;
+  plugin.ApplySettings(settings);
+}
+
+bool ServerTest::WaitLog(const std::string& line, std::size_t count,
+                         std::chrono::milliseconds timeout) const {
+  return host.WaitFor(
+      [&](const std::vector<RecordedCall>& calls) {
+        std::size_t n = 0;
+        for (const auto& c : calls) {
+          if (c.kind == RecordedCall::Kind::kLog && std::to_string(c.level) + " " + c.text == line) ++n;
+        }
+        return n >= count;
+      },
+      timeout);
+}
+
+bool ServerTest::WaitLogPrefix(const std::string& prefix, std::size_t count,
+                               std::chrono::milliseconds timeout) const {
+  return host.WaitFor(
+      [&](const std::vector<RecordedCall>& calls) {
+        std::size_t n = 0;
+        for (const auto& c : calls) {
+          if (c.kind == RecordedCall::Kind::kLog && (std::to_string(c.level) + " " + c.text).rfind(prefix, 0) == 0) ++n;
+        }
+        return n >= count;
+      },
+      timeout);
+}
+
+void ServerTest::ExpectFeedbackBeforeEachDelivery() const {
+  const RecordedCall* previous = nullptr;
+  for (const auto& call : host.Calls()) {
+    if (call.kind == RecordedCall::Kind::kDeliver) {
+      ASSERT_NE(previous, nullptr) << "a delivery without a feedback request";
+      EXPECT_EQ(previous->kind, RecordedCall::Kind::kFeedback) << "two deliveries in a row";
+      EXPECT_EQ(previous->thread, call.thread) << "feedback and delivery from different readers";
+      EXPECT_EQ(previous->feedback.BeeperTime, 120);
+      EXPECT_EQ(previous->wavePath, "\\Windows\\ding.wav");
+    }
+    if (call.kind == RecordedCall::Kind::kDeliver || call.kind == RecordedCall::Kind::kFeedback) {
+      previous = &call;
+    }
+  }
+}
+
+}  // namespace lanfeed::testing

@@ -1,0 +1,119 @@
+// Helpers for the server tests: free ports, a TCP client, a UDP sender, a
+// port holder, descriptor and thread counts, and a fixture that drives the
+// servers through a real InputPlugin with a recording host.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "platform/sockets.h"
+#include "plugin/config/device_settings.h"
+#include "plugin/input_plugin.h"
+#include "plugin/servers/socket_server.h"
+#include "tests/support/recording_host.h"
+
+namespace lanfeed::testing {
+
+// A port on 127.0.0.1 that was free a moment ago for `type` (kSockStream or
+// kSockDgram).
+int32_t FreePort(int32_t type);
+
+// A connected TCP client on 127.0.0.1. Closed by the destructor.
+class TestClient {
+ public:
+  explicit TestClient(int32_t port);
+  ~TestClient();
+  TestClient(const TestClient&) = delete;
+  TestClient& operator=(const TestClient&) = delete;
+
+  bool connected() const { return connected_; }
+  bool Send(const std::string& bytes);
+  // True when the server closes the connection within `timeout`.
+  bool WaitClosedByServer(std::chrono::milliseconds timeout);
+  void Close();
+
+ private:
+  SocketHandle socket_ = kInvalidSocket;
+  bool connected_ = false;
+};
+
+// Sends datagrams to 127.0.0.1 (its socket is created by the first Send).
+class UdpSender {
+ public:
+  UdpSender() = default;
+  ~UdpSender();
+  bool Send(int32_t port, const std::string& bytes);
+
+ private:
+  SocketHandle socket_ = kInvalidSocket;
+};
+
+// Holds `port` with a listening TCP socket or a bound UDP socket.
+class PortHolder {
+ public:
+  PortHolder(int32_t type, int32_t port);
+  ~PortHolder() { Release(); }
+  bool holding() const { return socket_ != kInvalidSocket; }
+  void Release();
+
+ private:
+  SocketHandle socket_ = kInvalidSocket;
+};
+
+// Open descriptors and threads of the process; -1 where the system cannot tell.
+int CountOpenDescriptors();
+int CountThreads();
+// Polls `condition` every 10 ms for at most `timeout`.
+bool Eventually(const std::function<bool()>& condition,
+                std::chrono::milliseconds timeout = std::chrono::seconds(5));
+
+// "3 text" / "1 text" as RecordingHost::LogLines writes them.
+std::string Info(const std::string& text);
+std::string Error(const std::string& text);
+// Index of the first log line equal to `line` at or after `from`; -1 if none.
+int FindLine(const std::vector<std::string>& lines, const std::string& line, int from = 0);
+// Log lines that start with `prefix`.
+std::size_t CountLinesStartingWith(const std::vector<std::string>& lines, const std::string& prefix);
+
+// Runs each test with the sockets library started, a plug-in object
+// initialised with a recording host (so CurrentPlugin is set), and checks
+// on tear-down that no Deliver calls overlapped.
+class ServerTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+
+  // Configures the plug-in (creating its server through the apply step) for
+  // `protocol` on `port` with `timeout` seconds and a recognisable feedback.
+  SocketServer* Configure(int32_t protocol, int32_t port, int32_t timeout = 60);
+  // Keeps the server and replaces only its settings (time-out change).
+  void Reconfigure(int32_t timeout);
+  // The first consumer: the plug-in initialises and starts its server.
+  void AddConsumer() { plugin.AddConsumer(kConsumer); }
+  void RemoveConsumer() { plugin.RemoveConsumer(kConsumer); }
+  // `line` is "level text" as RecordingHost::LogLines writes it.
+  bool WaitLog(const std::string& line, std::size_t count = 1,
+               std::chrono::milliseconds timeout = std::chrono::seconds(5)) const;
+  bool WaitLogPrefix(const std::string& prefix, std::size_t count = 1,
+                     std::chrono::milliseconds timeout = std::chrono::seconds(5)) const;
+  // The last published status becomes `status` within 5 s (the worker
+  // publishes after its log line).
+  bool WaitStatus(int32_t status) const {
+    return Eventually([&] { return host.LastStatus() == status; });
+  }
+  // Every Deliver is directly preceded (among feedback and delivery calls)
+  // by a feedback request from the same thread.
+  void ExpectFeedbackBeforeEachDelivery() const;
+
+  static constexpr ConsumerId kConsumer = 5;
+  RecordingHost host;
+  InputPlugin plugin;
+  DeviceSettings settings;
+  int32_t port = 0;
+};
+
+}  // namespace lanfeed::testing

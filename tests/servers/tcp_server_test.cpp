@@ -1,0 +1,337 @@
+// The TCP server and its client connections, driven through the plug-in
+// object with real sockets on 127.0.0.1.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <map>
+#include <string>
+#include <thread>
+#include <vector>
+
+#if defined(__linux__)
+#include <sys/resource.h>
+#include <unistd.h>
+#endif
+
+#include "plugin/servers/tcp_server.h"
+#include "server_test_support.h"
+
+namespace lanfeed::testing {
+namespace {
+
+using std::chrono::milliseconds;
+using std::chrono::seconds;
+
+class TcpServerTest : public ServerTest {
+ protected:
+  // Configures a TCP server on a free port, starts it and waits until it
+  // listens.
+  TcpServer* Serve(int32_t timeout = 60) {
+    auto* server = static_cast<TcpServer*>(Configure(kProtocolTcp, FreePort(kSockStream), timeout));
+    EXPECT_NE(server, nullptr);
+    AddConsumer();
+    EXPECT_TRUE(WaitLog(Info(Listening())));
+    return server;
+  }
+  std::string Listening() const { return "Start listening on the TCP socket. Port : " + std::to_string(port); }
+  std::string Connected() const { return "TCP client connected to Port : " + std::to_string(port) + " from 127.0.0.1"; }
+  static std::string ClosedLine() { return "TCP client connection closed from 127.0.0.1."; }
+  static std::string TimeOutLine() { return "TCP Connection from 127.0.0.1 is time out. Closing the connection."; }
+  static std::string SuspendedLine() {
+    return "Received data from TCP client:127.0.0.1. Data reading is suspended. Not dispatching data.";
+  }
+};
+
+TEST_F(TcpServerTest, ConcurrentClientsDeliverWholeBlocksOneAtATime) {
+  Serve();
+  // A slow host makes readers queue up for the delivery lock.
+  host.SetDeliverHook([](const InputDataRecord&) { std::this_thread::sleep_for(milliseconds(2)); });
+  TestClient a(port), b(port);
+  ASSERT_TRUE(a.connected() && b.connected());
+  ASSERT_TRUE(WaitLog(Info(Connected()), 2));
+
+  std::string sent[2];
+  for (int i = 0; i < 300; ++i) {
+    sent[0] += "a" + std::to_string(i) + ";";
+    sent[1] += "b" + std::to_string(i) + ";";
+  }
+  std::thread senders[2];
+  TestClient* clients[2] = {&a, &b};
+  for (int c = 0; c < 2; ++c) {
+    senders[c] = std::thread([&, c] {
+      for (std::size_t at = 0; at < sent[c].size(); at += 40) clients[c]->Send(sent[c].substr(at, 40));
+    });
+  }
+  for (auto& t : senders) t.join();
+  ASSERT_TRUE(host.WaitForDeliveredBytes(sent[0].size() + sent[1].size()));
+
+  ExpectFeedbackBeforeEachDelivery();
+  // Each reader's blocks, joined in delivery order, are exactly its client's bytes.
+  std::map<std::thread::id, std::string> byReader;
+  for (const auto& d : host.Deliveries()) {
+    EXPECT_EQ(d.consumer, kConsumer);
+    EXPECT_LE(d.length, 8192u);
+    byReader[d.thread] += d.bytes;
+  }
+  ASSERT_EQ(byReader.size(), 2u);
+  for (const auto& [thread, bytes] : byReader) {
+    EXPECT_TRUE(bytes == sent[0] || bytes == sent[1]) << bytes.substr(0, 40);
+  }
+}
+
+TEST_F(TcpServerTest, LargeSendArrivesAsSeveralOrderedBlocks) {
+  Serve();
+  TestClient client(port);
+  std::string data;
+  for (int i = 0; data.size() < 3 * 8192 + 100; ++i) data += std::to_string(i) + ",";
+  ASSERT_TRUE(client.Send(data));
+  ASSERT_TRUE(host.WaitForDeliveredBytes(data.size()));
+  const auto deliveries = host.Deliveries();
+  EXPECT_GE(deliveries.size(), 4u);
+  for (const auto& d : deliveries) EXPECT_LE(d.length, 8192u);
+  EXPECT_EQ(host.DeliveredBytes(), data);
+  ExpectFeedbackBeforeEachDelivery();
+}
+
+TEST_F(TcpServerTest, ClientThatClosesAtOnceIsLoggedAndDropped) {
+  auto* server = Serve();
+  {
+    TestClient client(port);
+    ASSERT_TRUE(client.connected());
+  }
+  ASSERT_TRUE(WaitLog(Info(ClosedLine())));
+  auto lines = host.LogLines();
+  const int connected = FindLine(lines, Info(Connected()));
+  const int already = FindLine(lines, Info("Connection with 127.0.0.1 already closed."), connected);
+  ASSERT_GE(connected, 0);
+  ASSERT_GT(already, connected);
+  EXPECT_GT(FindLine(lines, Info(ClosedLine()), already), already);
+  EXPECT_TRUE(host.Deliveries().empty());
+
+  // The next accepted client first removes the dead one.
+  EXPECT_EQ(server->ClientCount(), 1u);
+  TestClient second(port);
+  ASSERT_TRUE(WaitLog(Info(Connected()), 2));
+  EXPECT_TRUE(Eventually([&] { return server->ClientCount() == 1; }));
+  second.Close();
+  plugin.Uninitialize();
+  EXPECT_EQ(host.CountLogs(ClosedLine()), 2u);  // each connection closed once
+}
+
+TEST_F(TcpServerTest, InactivityTimeOutClosesSilentClientOnly) {
+  Serve(1);
+  TestClient silent(port), chatty(port);
+  ASSERT_TRUE(WaitLog(Info(Connected()), 2));
+  // The chatty client sends every 300 ms for 2.4 s, longer than two time-outs.
+  for (int i = 0; i < 8; ++i) {
+    ASSERT_TRUE(chatty.Send("x"));
+    std::this_thread::sleep_for(milliseconds(300));
+  }
+  EXPECT_TRUE(silent.WaitClosedByServer(milliseconds(100)));
+  EXPECT_FALSE(chatty.WaitClosedByServer(milliseconds(0)));
+  EXPECT_EQ(host.CountLogs(TimeOutLine()), 1u);
+  EXPECT_EQ(host.CountLogs(ClosedLine()), 1u);
+  auto lines = host.LogLines();
+  EXPECT_LT(FindLine(lines, Info(TimeOutLine())), FindLine(lines, Info(ClosedLine())));
+  EXPECT_EQ(host.DeliveredBytes(), std::string(8, 'x'));
+}
+
+TEST_F(TcpServerTest, PendingTimeOutChangeDefersTheTimeOut) {
+  // Applied 1 s; 2 s configured but not yet applied: waits of 2 s end
+  // without closing, since a changed time-out is pending.
+  Serve(1);
+  Reconfigure(2);
+  TestClient client(port);
+  ASSERT_TRUE(WaitLog(Info(Connected())));
+  EXPECT_FALSE(client.WaitClosedByServer(milliseconds(2600)));
+  EXPECT_EQ(host.CountLogs(TimeOutLine()), 0u);
+
+  // Start applies the 2 s; the next full wait then closes the client.
+  RemoveConsumer();
+  AddConsumer();
+  EXPECT_TRUE(client.WaitClosedByServer(seconds(5)));
+  EXPECT_EQ(host.CountLogs(TimeOutLine()), 1u);
+}
+
+TEST_F(TcpServerTest, StartClosesClientsWhenTimeOutBecomesFinite) {
+  auto* server = Serve(0);
+  TestClient client(port);
+  ASSERT_TRUE(Eventually([&] { return server->ClientCount() == 1; }));
+  RemoveConsumer();
+  Reconfigure(30);
+  AddConsumer();
+  EXPECT_EQ(host.CountLogs("TCP connection timeout change from INFINITE to 30 seconds. "
+                           "Closeing all the existing connections."),
+            1u);
+  EXPECT_GE(FindLine(host.LogLines(), Error("TCP connection timeout change from INFINITE to 30 seconds. "
+                                            "Closeing all the existing connections.")),
+            0);
+  EXPECT_TRUE(client.WaitClosedByServer(seconds(2)));
+  EXPECT_EQ(host.CountLogs(ClosedLine()), 1u);
+}
+
+TEST_F(TcpServerTest, FiniteTimeOutChangeKeepsClients) {
+  Serve(60);
+  TestClient client(port);
+  ASSERT_TRUE(WaitLog(Info(Connected())));
+  RemoveConsumer();
+  Reconfigure(30);
+  AddConsumer();
+  ASSERT_TRUE(client.Send("still here"));
+  ASSERT_TRUE(host.WaitForDeliveredBytes(10));
+  EXPECT_EQ(host.DeliveredBytes(), "still here");
+  EXPECT_EQ(host.CountLogs(ClosedLine()), 0u);
+  EXPECT_EQ(CountLinesStartingWith(host.LogLines(), "1 TCP connection timeout change"), 0u);
+}
+
+TEST_F(TcpServerTest, SuspendDropsDataAndResumeDeliversWithoutReconnecting) {
+  Serve();
+  TestClient client(port);
+  ASSERT_TRUE(client.Send("one"));
+  ASSERT_TRUE(host.WaitForDeliveredBytes(3));
+  EXPECT_EQ(host.LastStatus(), 1);
+
+  RemoveConsumer();
+  EXPECT_EQ(host.LastStatus(), 0);
+  ASSERT_TRUE(client.Send("two"));
+  ASSERT_TRUE(WaitLog(Info(SuspendedLine())));
+  const std::size_t feedbacks = host.Feedbacks().size();
+
+  AddConsumer();
+  EXPECT_EQ(host.LastStatus(), 1);
+  ASSERT_TRUE(client.Send("three"));
+  ASSERT_TRUE(host.WaitForDeliveredBytes(8));
+  EXPECT_EQ(host.DeliveredBytes(), "onethree");
+  EXPECT_EQ(host.Feedbacks().size(), feedbacks + 1);
+  EXPECT_EQ(host.CountLogs(SuspendedLine()), 1u);
+  EXPECT_EQ(host.CountLogs(Connected()), 1u);
+  EXPECT_EQ(host.CountLogs(Listening()), 1u);
+  ExpectFeedbackBeforeEachDelivery();
+}
+
+TEST_F(TcpServerTest, TakenPortIsRetriedUntilItFrees) {
+  const int32_t taken = FreePort(kSockStream);
+  PortHolder holder(kSockStream, taken);
+  ASSERT_TRUE(holder.holding());
+  Configure(kProtocolTcp, taken);
+  AddConsumer();
+  const std::string p = std::to_string(taken);
+  ASSERT_TRUE(WaitLog(Error("Failed to bind the TCP socket. Port : " + p + " Error : Address already in use..")));
+  auto lines = host.LogLines();
+  EXPECT_EQ(FindLine(lines, Info("Successfully initialized TCP Socket. Port " + p + ".")) + 1,
+            FindLine(lines, Error("Failed to bind the TCP socket. Port : " + p +
+                                  " Error : Address already in use..")));
+  EXPECT_TRUE(WaitStatus(0));
+  EXPECT_EQ(CountLinesStartingWith(lines, "3 TCP server waiting"), 0u);  // nothing served
+
+  holder.Release();
+  ASSERT_TRUE(WaitLog(Info(Listening()), 1, seconds(8)));
+  lines = host.LogLines();
+  EXPECT_GE(FindLine(lines, Info("TCP Socket already initialized. Port " + p + ".")), 0);
+  EXPECT_EQ(host.CountLogs("Successfully initialized TCP Socket. Port " + p + "."), 1u);
+  EXPECT_TRUE(WaitStatus(1));
+  TestClient client(taken);
+  ASSERT_TRUE(client.Send("served"));
+  EXPECT_TRUE(host.WaitForDeliveredBytes(6));
+}
+
+TEST_F(TcpServerTest, UninitializeWithBlockedReadersLeavesNothingBehind) {
+  const int descriptors = CountOpenDescriptors();
+  const int threads = CountThreads();
+  Serve();
+  TestClient a(port), b(port), c(port);
+  ASSERT_TRUE(WaitLog(Info(Connected()), 3));
+  plugin.Uninitialize();
+  EXPECT_EQ(host.CountLogs(ClosedLine()), 3u);
+  EXPECT_GE(FindLine(host.LogLines(), Info("Listening TCP socket closed. Port : " + std::to_string(port) + ".")), 0);
+  EXPECT_EQ(CountLinesStartingWith(host.LogLines(),
+                                   "1 Stopped waiting for incomming connections on port : " +
+                                       std::to_string(port) + ". Error : "),
+            1u);
+  EXPECT_EQ(host.LastStatus(), 0);
+  for (TestClient* client : {&a, &b, &c}) EXPECT_TRUE(client->WaitClosedByServer(seconds(2)));
+  a.Close();
+  b.Close();
+  c.Close();
+  if (descriptors >= 0) {
+    EXPECT_TRUE(Eventually([&] { return CountOpenDescriptors() == descriptors; }));
+  }
+  if (threads >= 0) {
+    EXPECT_TRUE(Eventually([&] { return CountThreads() == threads; }));
+  }
+}
+
+TEST_F(TcpServerTest, ClosingWhileReadersWaitToDeliverDoesNotDeadlock) {
+  Serve();
+  // a's delivery blocks in the host, holding the delivery lock, while
+  // Uninitialize starts closing the clients and queues for that lock; then
+  // b's reader queues for it too, to deliver its block. When a's delivery
+  // ends, closing must not wait for b's reader while b waits for the lock.
+  std::atomic<bool> release{false};
+  std::atomic<int> entered{0};
+  host.SetDeliverHook([&](const InputDataRecord&) {
+    if (entered.fetch_add(1) == 0) Eventually([&] { return release.load(); });
+  });
+  TestClient a(port), b(port);
+  ASSERT_TRUE(WaitLog(Info(Connected()), 2));
+  ASSERT_TRUE(a.Send("first"));
+  ASSERT_TRUE(Eventually([&] { return entered.load() == 1; }));
+  std::thread helper([&] {
+    std::this_thread::sleep_for(milliseconds(100));
+    b.Send("second");
+    std::this_thread::sleep_for(milliseconds(200));
+    release.store(true);
+  });
+  plugin.Uninitialize();
+  helper.join();
+  EXPECT_EQ(host.CountLogs(ClosedLine()), 2u);
+  ExpectFeedbackBeforeEachDelivery();
+}
+
+TEST_F(TcpServerTest, FailedAcceptIsLoggedOnceAndTheClientServedNext) {
+  Serve();
+  InjectSocketFault(SocketOp::kAccept, kWsaEmfile);
+  TestClient client(port);
+  ASSERT_TRUE(WaitLog(Info(Connected())));
+  EXPECT_EQ(host.CountLogs("Error establising TCP client connection with port : " + std::to_string(port) +
+                           ". Error : Too many open files."),
+            1u);
+  EXPECT_GE(FindLine(host.LogLines(), Error("Error establising TCP client connection with port : " +
+                                            std::to_string(port) + ". Error : Too many open files.")),
+            0);
+  ASSERT_TRUE(client.Send("ok"));
+  EXPECT_TRUE(host.WaitForDeliveredBytes(2));
+}
+
+#if defined(__linux__)
+TEST_F(TcpServerTest, LastingAcceptFailurePausesBetweenAttempts) {
+  Serve();
+  SocketHandle client = SocketCreate(kAfInet, kSockStream, kIpprotoTcp);
+  ASSERT_NE(client, kInvalidSocket);
+  // No descriptor can be allocated: every accept fails with 10024 until the
+  // limit is restored, while the pending connection keeps the socket readable.
+  const int lowestFree = dup(0);
+  ASSERT_GE(lowestFree, 0);
+  close(lowestFree);
+  rlimit saved{};
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
+  rlimit low = saved;
+  low.rlim_cur = static_cast<rlim_t>(lowestFree);
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &low), 0);
+  const bool connected = SocketConnect(client, MakeSocketAddress(kInaddrLoopback, static_cast<uint16_t>(port))) == 0;
+  std::this_thread::sleep_for(milliseconds(500));
+  setrlimit(RLIMIT_NOFILE, &saved);
+  ASSERT_TRUE(connected);
+
+  const std::string failed = "1 Error establising TCP client connection with port : " + std::to_string(port) +
+                             ". Error : Too many open files.";
+  EXPECT_TRUE(WaitLog(Info(Connected())));
+  const std::size_t failures = CountLinesStartingWith(host.LogLines(), failed);
+  EXPECT_GE(failures, 1u);
+  EXPECT_LE(failures, 12u);  // about one per 100 ms, not a busy loop
+  SocketClose(client);
+}
+#endif
+
+}  // namespace
+}  // namespace lanfeed::testing

@@ -1,0 +1,136 @@
+// The UDP server, driven through the plug-in object with real datagrams on
+// 127.0.0.1.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "plugin/servers/udp_server.h"
+#include "server_test_support.h"
+
+namespace lanfeed::testing {
+namespace {
+
+using std::chrono::seconds;
+
+class UdpServerTest : public ServerTest {
+ protected:
+  UdpServer* Serve() {
+    auto* server = static_cast<UdpServer*>(Configure(kProtocolUdp, FreePort(kSockDgram)));
+    EXPECT_NE(server, nullptr);
+    AddConsumer();
+    EXPECT_TRUE(WaitLog(Info(Waiting())));
+    return server;
+  }
+  std::string P() const { return std::to_string(port); }
+  std::string Bound() const { return "Successfully bind to the UDP socket. Port : " + P(); }
+  std::string Waiting() const { return "UDP server waiting for incomming data on Port : " + P() + "."; }
+  std::string ReadError() const { return "1 Error reading data from UDP server socket on port : " + P() + ". Error : "; }
+  static std::string Received() { return "Received data from UDP client:127.0.0.1."; }
+  static std::string Suspended() {
+    return "Received data from UDP client:127.0.0.1. Data reading is suspended. Not dispatching data.";
+  }
+  UdpSender sender;
+};
+
+TEST_F(UdpServerTest, DatagramsAreDeliveredWholeWithTheirLength) {
+  Serve();
+  EXPECT_EQ(host.LastStatus(), 1);
+  const std::string datagrams[] = {"x", std::string(1500, 'm'), std::string(8192, 'L')};
+  for (const auto& d : datagrams) {
+    ASSERT_TRUE(sender.Send(port, d));
+    ASSERT_TRUE(WaitLog(Info(Received()), &d - datagrams + 1));
+  }
+  const auto deliveries = host.Deliveries();
+  ASSERT_EQ(deliveries.size(), 3u);
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(deliveries[i].length, datagrams[i].size());
+    EXPECT_EQ(deliveries[i].bytes, datagrams[i]);
+  }
+  ExpectFeedbackBeforeEachDelivery();
+  // The received line follows its delivery.
+  const auto calls = host.Calls();
+  int delivered = 0;
+  for (const auto& call : calls) {
+    if (call.kind == RecordedCall::Kind::kDeliver) ++delivered;
+    if (call.kind == RecordedCall::Kind::kLog && call.text == Received()) {
+      EXPECT_GT(delivered, 0);
+      --delivered;
+    }
+  }
+}
+
+TEST_F(UdpServerTest, OversizedAndEmptyDatagramsAreNotDelivered) {
+  Serve();
+  ASSERT_TRUE(sender.Send(port, std::string(9000, 'o')));
+  ASSERT_TRUE(WaitLog(ReadError() + "Message too long."));
+  ASSERT_TRUE(sender.Send(port, ""));
+  ASSERT_TRUE(WaitLogPrefix(ReadError(), 2));
+  ASSERT_TRUE(sender.Send(port, "after"));
+  ASSERT_TRUE(host.WaitForDeliveredBytes(5));
+  ASSERT_EQ(host.Deliveries().size(), 1u);
+  EXPECT_EQ(host.DeliveredBytes(), "after");
+  EXPECT_EQ(host.Feedbacks().size(), 1u);
+}
+
+TEST_F(UdpServerTest, SuspendedDatagramsAreLoggedAndDroppedThenDeliveredAfterStart) {
+  Serve();
+  RemoveConsumer();
+  EXPECT_EQ(host.LastStatus(), 0);
+  ASSERT_TRUE(sender.Send(port, "one"));
+  ASSERT_TRUE(sender.Send(port, "two"));
+  ASSERT_TRUE(WaitLog(Info(Suspended()), 2));
+  EXPECT_TRUE(host.Deliveries().empty());
+  EXPECT_TRUE(host.Feedbacks().empty());
+
+  AddConsumer();
+  EXPECT_EQ(host.LastStatus(), 1);
+  ASSERT_TRUE(sender.Send(port, "three"));
+  ASSERT_TRUE(host.WaitForDeliveredBytes(5));
+  EXPECT_EQ(host.DeliveredBytes(), "three");
+  EXPECT_EQ(host.CountLogs(Suspended()), 2u);
+  EXPECT_EQ(host.CountLogs(Bound()), 1u);  // the socket was never reopened
+}
+
+TEST_F(UdpServerTest, TakenPortIsRetriedUntilItFrees) {
+  const int32_t taken = FreePort(kSockDgram);
+  PortHolder holder(kSockDgram, taken);
+  ASSERT_TRUE(holder.holding());
+  Configure(kProtocolUdp, taken);
+  AddConsumer();
+  const std::string failed = "Failed to bind the UDP socket. Port : " + P() + " Error : Address already in use..";
+  ASSERT_TRUE(WaitLog(Error(failed)));
+  auto lines = host.LogLines();
+  EXPECT_EQ(FindLine(lines, Info("Successfully initialized UDP Socket. Port " + P() + ".")) + 1,
+            FindLine(lines, Error(failed)));
+  EXPECT_TRUE(WaitStatus(0));
+  EXPECT_EQ(CountLinesStartingWith(lines, "3 UDP server waiting"), 0u);  // not served unbound
+
+  holder.Release();
+  ASSERT_TRUE(WaitLog(Info(Bound()), 1, seconds(8)));
+  EXPECT_TRUE(WaitStatus(1));
+  EXPECT_EQ(host.CountLogs("Successfully initialized UDP Socket. Port " + P() + "."), 1u);
+  ASSERT_TRUE(WaitLog(Info(Waiting())));
+  ASSERT_TRUE(sender.Send(port, "served"));
+  EXPECT_TRUE(host.WaitForDeliveredBytes(6));
+}
+
+TEST_F(UdpServerTest, UninitializeEndsTheReceiveLoopAndLeavesNothingBehind) {
+  const int descriptors = CountOpenDescriptors();
+  const int threads = CountThreads();
+  Serve();
+  plugin.Uninitialize();
+  const auto lines = host.LogLines();
+  const int closed = FindLine(lines, Info("Listening UDP socket closed. Port : " + P() + "."));
+  ASSERT_GE(closed, 0);
+  EXPECT_EQ(CountLinesStartingWith(lines, "1 Stop waiting for incomming data on UDP Port " + P() + ". Error : "), 1u);
+  EXPECT_EQ(host.LastStatus(), 0);
+  if (descriptors >= 0) {
+    EXPECT_TRUE(Eventually([&] { return CountOpenDescriptors() == descriptors; }));
+  }
+  if (threads >= 0) {
+    EXPECT_TRUE(Eventually([&] { return CountThreads() == threads; }));
+  }
+}
+
+}  // namespace
+}  // namespace lanfeed::testing
