@@ -1,7 +1,10 @@
-# Checks the export table of LanFeedSetup: exactly Install_Init, Install_Exit,
-# Uninstall_Init and Uninstall_Exit, undecorated. On Windows also the version
-# record. Run with -DTOOL=<objdump or nm> -DLIBRARY=<file> [-DRC=<windres>].
-set(expected Install_Exit Install_Init Uninstall_Exit Uninstall_Init)
+# Checks a deliverable library's export table: exactly the names in EXPECTED,
+# undecorated. On Windows also the export ordinals given as ORDINALS
+# ("name=ordinal" entries) and the version record with DESCRIPTION.
+# Run with -DTOOL=<objdump or nm> -DLIBRARY=<file> -DEXPECTED=<a;b;...>
+#          [-DRC=<windres>] [-DDESCRIPTION=<text>] [-DORDINALS=<name=1;...>].
+set(expected ${EXPECTED})
+list(SORT expected)
 
 if(LIBRARY MATCHES "\\.dll$")
   execute_process(COMMAND ${TOOL} -p ${LIBRARY} OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
@@ -9,6 +12,17 @@ if(LIBRARY MATCHES "\\.dll$")
     message(FATAL_ERROR "${TOOL} failed: ${rc}")
   endif()
   string(REGEX MATCH "\\[Ordinal/Name Pointer\\] Table\n([^\n]+\n)+" table "${dump}")
+  string(REGEX MATCH "Ordinal Base ([0-9]+)" base_text "${dump}")
+  set(base ${CMAKE_MATCH_1})
+  foreach(pair ${ORDINALS})
+    string(REPLACE "=" ";" pair "${pair}")
+    list(GET pair 0 export_name)
+    list(GET pair 1 ordinal)
+    math(EXPR index "${ordinal} - ${base}")
+    if(NOT table MATCHES "\\[ *${index}\\] ${export_name}\n")
+      message(FATAL_ERROR "${export_name} is not exported with ordinal ${ordinal}:\n${table}")
+    endif()
+  endforeach()
   string(REGEX MATCHALL "\\[ *[0-9]+\\] [^\n]+" entries "${table}")
   set(names)
   foreach(entry ${entries})
@@ -42,7 +56,7 @@ if(RC)
   foreach(needle
       "FILEVERSION 1, 1, 0, 2"
       "PRODUCTVERSION 1, 1, 0, 2"
-      "VALUE \"FileDescription\", \"LanFeedPlugin Setup dll\""
+      "VALUE \"FileDescription\", \"${DESCRIPTION}\""
       "VALUE \"FileVersion\", \"1, 1, 0, 2\"")
     string(FIND "${resources}" "${needle}" at)
     if(at EQUAL -1)
