@@ -60,6 +60,7 @@ int32_t TcpServer::OpenSocket() {
       FormatLine(line, LF_TEXT("Failed to initialized TCP Socket. Port %d. Error : %s"), port, text);
     } else {
       socketBound.store(false);
+      socketReady.store(false);
       listenSocket.store(created);
       FormatLine(line, LF_TEXT("Successfully initialized TCP Socket. Port %d."), port);
     }
@@ -98,6 +99,7 @@ int32_t TcpServer::OpenSocket() {
         FormatLine(line, LF_TEXT("Failed to listen on the TCP socket. Port : %d Error : %s."), port,
                    text);
       } else {
+        socketReady.store(true);
         state.store(kServerListening);
         startEvent->Reset();
         result = 1;
@@ -203,6 +205,11 @@ int32_t TcpServer::CloseSocket() {
 void TcpServer::Start() {
   if (!IsSocketOpen()) {
     CloseClientConnections(1);
+    // Delivery is enabled before the worker is woken: a client that connects
+    // as soon as the socket listens must not have its first block dropped as
+    // if the server were suspended.
+    dispatchEnabled.store(1);
+    appliedTimeout.store(static_cast<uint32_t>(SettingsTcpTimeout()));
     WakeWorker();
   } else {
     const int32_t configured = SettingsTcpTimeout();
@@ -218,7 +225,7 @@ void TcpServer::Start() {
     } else {
       CloseClientConnections(0);
     }
-    state.store(kServerListening);
+    if (socketReady.load()) state.store(kServerListening);
     PublishCurrentStatus();
   }
   dispatchEnabled.store(1);

@@ -50,20 +50,27 @@ TEST_P(ReconfigureUnderTraffic, FeedbackIsAlwaysOneCompleteConfiguredRecord) {
   AddConsumer();
   ASSERT_TRUE(WaitStatus(1));
 
-  constexpr int kBlocks = 400;
+  // The sender waits for each block's feedback before the next one, so TCP
+  // never joins two blocks and every block is one dispatch.
+  constexpr int kBlocks = 200;
   std::atomic<bool> sending{true};
   std::thread sender([&] {
+    auto delivered = [&](std::size_t n) {
+      return host.WaitFor(
+          [n](const std::vector<RecordedCall>& calls) {
+            std::size_t feedbacks = 0;
+            for (const auto& c : calls) feedbacks += c.kind == RecordedCall::Kind::kFeedback ? 1 : 0;
+            return feedbacks >= n;
+          },
+          std::chrono::seconds(2));
+    };
     if (protocol == kProtocolUdp) {
       UdpSender udp;
-      for (int i = 0; i < kBlocks; ++i) {
-        udp.Send(serverPort, "datagram");
-        if (i % 16 == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      for (int i = 0; i < kBlocks && udp.Send(serverPort, "datagram") && delivered(i + 1); ++i) {
       }
     } else {
       TestClient client(serverPort);
-      for (int i = 0; i < kBlocks && client.connected(); ++i) {
-        client.Send("block");
-        std::this_thread::sleep_for(std::chrono::microseconds(200));
+      for (int i = 0; i < kBlocks && client.connected() && client.Send("block") && delivered(i + 1); ++i) {
       }
     }
     sending = false;
@@ -75,17 +82,7 @@ TEST_P(ReconfigureUnderTraffic, FeedbackIsAlwaysOneCompleteConfiguredRecord) {
     if (applied > 100000) break;
   }
   sender.join();
-  ASSERT_TRUE(Eventually([&] { return host.Feedbacks().size() >= 50; }));
-  // Let the last blocks in flight arrive before the consumer leaves, so each
-  // feedback request has its delivery.
-  std::size_t settled = 0;
-  Eventually([&] {
-    std::size_t now = host.Feedbacks().size();
-    bool quiet = now == settled;
-    settled = now;
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    return quiet;
-  });
+  EXPECT_EQ(host.Feedbacks().size(), static_cast<std::size_t>(kBlocks));
   RemoveConsumer();
   plugin.Uninitialize();
 
