@@ -1,5 +1,5 @@
-// Backend-independent parts of the sockets service: byte order, address text
-// and the fault-injection seam that both backends consult.
+// Backend-independent parts of the sockets service: byte order, address text,
+// the fault-injection seam and the argument checks that both backends consult.
 #include <atomic>
 #include <bit>
 #include <cstdio>
@@ -84,5 +84,49 @@ int32_t TakeSocketFault(SocketOp op) {
   return code;
 }
 
+int32_t CheckCreate(bool started, int32_t family, int32_t type) {
+  if (!started) return kWsaNotinitialised;
+  if (const int32_t code = TakeSocketFault(SocketOp::kSocket)) return code;
+  // Only IPv4 addresses can be expressed through this interface.
+  if (family != kAfInet) return kWsaEafnosupport;
+  if (type != kSockStream && type != kSockDgram) return kWsaEsocktnosupport;
+  return 0;
+}
+
+int32_t CheckBind(const SocketState& socket, const SocketAddressIn& address) {
+  if (const int32_t code = TakeSocketFault(SocketOp::kBind)) return code;
+  if (address.family != kAfInet) return kWsaEafnosupport;
+  if (socket.bound) return kWsaEinval;
+  return 0;
+}
+
+int32_t CheckListen(const SocketState& socket) {
+  if (const int32_t code = TakeSocketFault(SocketOp::kListen)) return code;
+  if (socket.type != kSockStream) return kWsaEopnotsupp;
+  if (socket.connected) return kWsaEisconn;
+  // Linux would pick a port itself; Windows refuses.
+  if (!socket.bound) return kWsaEinval;
+  return 0;
+}
+
+int32_t CheckAccept(const SocketState& socket) {
+  if (const int32_t code = TakeSocketFault(SocketOp::kAccept)) return code;
+  if (!socket.listening) return kWsaEinval;
+  return 0;
+}
+
+int32_t CheckConnect(const SocketState& socket, const SocketAddressIn& address) {
+  if (address.family != kAfInet) return kWsaEafnosupport;
+  if (socket.listening) return kWsaEinval;
+  return 0;
+}
+
 }  // namespace sockets_internal
+
+// A receive is a receive-from that does not ask for the sender: on a stream
+// socket both read the stream, on a datagram socket both take one datagram.
+int32_t SocketRecv(SocketHandle s, void* buffer, int32_t length) {
+  return SocketRecvFrom(s, buffer, length, nullptr);
+}
+
 }  // namespace lanfeed

@@ -3,9 +3,8 @@
 // close from another thread interrupts with 10004, 10038 for closed handles,
 // address reuse for stream sockets and 10040 for oversized datagrams.
 //
-// Design. Every socket is an entry {fd, wake eventfd, flags} in a handle table.
-// Handles are numbers of this layer, handed out in increasing order and never
-// reused. A call looks its handle up under the table mutex and keeps a
+// Design. Every socket is an entry {fd, wake eventfd, flags} in the handle
+// table (platform/socket_table.h). A call looks its handle up and keeps a
 // shared reference to the entry for as long as it runs. SocketClose removes
 // the entry from the table, marks it closed, shuts the descriptor down and
 // signals the wake eventfd; the descriptor itself is closed only when the last
@@ -28,17 +27,18 @@
 #include <atomic>
 #include <chrono>
 #include <climits>
-#include <cstring>
 #include <memory>
-#include <mutex>
-#include <unordered_map>
-#include <vector>
 
+#include "platform/socket_table.h"
 #include "platform/sockets.h"
 #include "platform/sockets_internal.h"
 
 namespace lanfeed {
 namespace {
+
+using sockets_internal::BadBuffer;
+using sockets_internal::FromNative;
+using sockets_internal::ToNative;
 
 thread_local int32_t t_last_error = 0;
 
@@ -102,68 +102,49 @@ int32_t Fail(int32_t code) {
   return -1;
 }
 
-struct Socket {
-  Socket(int socket_fd, int wake, int socket_type) : fd(socket_fd), wake_fd(wake), type(socket_type) {}
+struct Socket : sockets_internal::SocketState {
+  Socket(int socket_fd, int wake, int32_t socket_type) : SocketState(socket_type), fd(socket_fd), wake_fd(wake) {}
   ~Socket() {
     ::close(fd);
     ::close(wake_fd);
   }
-  Socket(const Socket&) = delete;
-  Socket& operator=(const Socket&) = delete;
+
+  // Marks the socket closed and wakes every call waiting on it. The descriptor
+  // stays open until the last running call lets go of the entry.
+  void Shut() {
+    closed = true;
+    // Ends a connection at once, as closesocket does; fails harmlessly on an
+    // unconnected datagram socket. The wake fd is what the waiters rely on.
+    ::shutdown(fd, SHUT_RDWR);
+    const uint64_t one = 1;
+    [[maybe_unused]] ssize_t written = ::write(wake_fd, &one, sizeof one);
+  }
 
   const int fd;
   const int wake_fd;  // readable for good once the socket is closed
-  const int type;     // SOCK_STREAM or SOCK_DGRAM
-  std::atomic<bool> closed{false};
-  std::atomic<bool> bound{false};  // has a local address (bound, connected or sent from)
-  std::atomic<bool> listening{false};
-  std::atomic<bool> connected{false};
-  // Set by SocketBind; guarded by the table mutex. Port 0: not bound by SocketBind.
+  // Set by SocketBind; guarded by the table lock. Port 0: not bound by SocketBind.
   uint16_t bind_port = 0;     // network order
   uint32_t bind_address = 0;  // network order
 };
 using SocketRef = std::shared_ptr<Socket>;
 
-struct SocketTable {
-  std::mutex mutex;
-  int started = 0;
-  SocketHandle next_handle = 1;
-  std::unordered_map<SocketHandle, SocketRef> open;
-};
-
-SocketTable& Table() {
-  // A static object, not a heap one: the library that holds it can be
-  // unloaded and loaded again, and each unload must free it. No socket
-  // thread outlives the servers' Uninitialize, so none can still use it.
-  static SocketTable table;
+// No socket thread outlives the servers' Uninitialize, so none can still use
+// the table when the library is unloaded.
+SocketTable<Socket>& Table() {
+  static SocketTable<Socket> table;
   return table;
-}
-
-bool Started() {
-  SocketTable& table = Table();
-  std::lock_guard<std::mutex> guard(table.mutex);
-  return table.started > 0;
 }
 
 // The entry of an open handle, held for the duration of one call; null with
 // the last error set when the library is not started or the handle is not open.
 SocketRef Acquire(SocketHandle s) {
-  SocketTable& table = Table();
-  std::lock_guard<std::mutex> guard(table.mutex);
-  if (table.started == 0) {
-    Fail(kWsaNotinitialised);
-    return nullptr;
-  }
-  auto it = table.open.find(s);
-  if (it == table.open.end()) {
-    Fail(kWsaEnotsock);
-    return nullptr;
-  }
-  return it->second;
+  SocketRef socket;
+  if (const int32_t code = Table().Find(s, socket)) Fail(code);
+  return socket;
 }
 
 // Takes ownership of `fd` and enters it into the table.
-SocketHandle Register(int fd, int type, bool connected) {
+SocketHandle Register(int fd, int32_t type, bool connected) {
   const int wake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   if (wake < 0) {
     const int error = errno;
@@ -174,26 +155,10 @@ SocketHandle Register(int fd, int type, bool connected) {
   auto socket = std::make_shared<Socket>(fd, wake, type);
   socket->connected = connected;
   socket->bound = connected;
-  SocketTable& table = Table();
-  std::lock_guard<std::mutex> guard(table.mutex);
-  if (table.started == 0) {
-    Fail(kWsaNotinitialised);
-    return kInvalidSocket;  // the entry closes both descriptors
-  }
-  const SocketHandle handle = table.next_handle++;
-  table.open.emplace(handle, std::move(socket));
+  SocketHandle handle = kInvalidSocket;
+  // On failure the dropped entry closes both descriptors.
+  if (const int32_t code = Table().Add(std::move(socket), handle)) Fail(code);
   return handle;
-}
-
-// Marks a socket closed and wakes every call waiting on it. The descriptor
-// stays open until the last running call lets go of the entry.
-void Shut(Socket& socket) {
-  socket.closed = true;
-  // Ends a connection at once, as closesocket does; fails harmlessly on an
-  // unconnected datagram socket. The wake fd is what the waiters rely on.
-  ::shutdown(socket.fd, SHUT_RDWR);
-  const uint64_t one = 1;
-  [[maybe_unused]] ssize_t written = ::write(socket.wake_fd, &one, sizeof one);
 }
 
 // Failure of a system call on `socket`: a call that a close interrupted
@@ -219,7 +184,7 @@ int32_t Wait(Socket& socket, short events, int64_t timeout_ms) {
   pollfd fds[2] = {{socket.wake_fd, POLLIN, 0}, {socket.fd, events, 0}};
   // A stream socket that neither listens nor is connected can never become
   // readable on Windows; Linux would report it hung up at once.
-  const bool idle_stream = events == POLLIN && socket.type == SOCK_STREAM && !socket.listening &&
+  const bool idle_stream = events == POLLIN && socket.type == kSockStream && !socket.listening &&
                            !socket.connected;
   const nfds_t count = idle_stream ? 1 : 2;
   for (;;) {
@@ -237,24 +202,6 @@ int32_t Wait(Socket& socket, short events, int64_t timeout_ms) {
     if (timeout_ms >= 0 && NowMs() >= deadline) return 0;
   }
 }
-
-sockaddr_in ToNative(const SocketAddressIn& address) {
-  sockaddr_in native{};
-  native.sin_family = AF_INET;
-  native.sin_port = address.port;
-  native.sin_addr.s_addr = address.address;
-  return native;
-}
-
-SocketAddressIn FromNative(const sockaddr_in& native) {
-  SocketAddressIn address{};
-  address.family = static_cast<uint16_t>(kAfInet);
-  address.port = native.sin_port;
-  address.address = native.sin_addr.s_addr;
-  return address;
-}
-
-bool BadBuffer(const void* buffer, int32_t length) { return length < 0 || (buffer == nullptr && length > 0); }
 
 int32_t ReceiveStream(Socket& socket, void* buffer, int32_t length) {
   if (!socket.connected) return Fail(kWsaEnotconn);
@@ -317,7 +264,7 @@ int32_t SendStream(Socket& socket, const void* data, int32_t length) {
 // One datagram to `to`, or to the connected peer when `to` is null.
 int32_t SendDatagram(Socket& socket, const void* data, int32_t length, const SocketAddressIn* to) {
   sockaddr_in native{};
-  if (to != nullptr) native = ToNative(*to);
+  if (to != nullptr) native = ToNative<sockaddr_in>(*to);
   for (;;) {
     const ssize_t count =
         ::sendto(socket.fd, data, static_cast<size_t>(length), MSG_NOSIGNAL,
@@ -343,48 +290,21 @@ int32_t SocketsStartup() {
     t_last_error = code;
     return code;
   }
-  SocketTable& table = Table();
-  std::lock_guard<std::mutex> guard(table.mutex);
-  ++table.started;
+  Table().Startup();
   return 0;
 }
 
 void SocketsCleanup() {
-  std::vector<SocketRef> closing;
-  {
-    SocketTable& table = Table();
-    std::lock_guard<std::mutex> guard(table.mutex);
-    if (table.started == 0) {
-      Fail(kWsaNotinitialised);
-      return;
-    }
-    if (--table.started > 0) return;
-    // The last cleanup closes whatever is still open, as WSACleanup does.
-    for (auto& entry : table.open) closing.push_back(std::move(entry.second));
-    table.open.clear();
-  }
-  for (const SocketRef& socket : closing) Shut(*socket);
+  // The last cleanup closes whatever is still open, as WSACleanup does.
+  if (const int32_t code = Table().Cleanup()) Fail(code);
 }
 
 int32_t SocketLastError() { return t_last_error; }
 void SetSocketLastError(int32_t code) { t_last_error = code; }
 
 SocketHandle SocketCreate(int32_t family, int32_t type, int32_t protocol) {
-  if (!Started()) {
-    Fail(kWsaNotinitialised);
-    return kInvalidSocket;
-  }
-  if (const int32_t code = sockets_internal::TakeSocketFault(SocketOp::kSocket)) {
+  if (const int32_t code = sockets_internal::CheckCreate(Table().Started(), family, type)) {
     Fail(code);
-    return kInvalidSocket;
-  }
-  // Only IPv4 addresses can be expressed through this interface.
-  if (family != kAfInet) {
-    Fail(kWsaEafnosupport);
-    return kInvalidSocket;
-  }
-  if (type != kSockStream && type != kSockDgram) {
-    Fail(kWsaEsocktnosupport);
     return kInvalidSocket;
   }
   const int native_type = type == kSockStream ? SOCK_STREAM : SOCK_DGRAM;
@@ -405,50 +325,45 @@ SocketHandle SocketCreate(int32_t family, int32_t type, int32_t protocol) {
       return kInvalidSocket;
     }
   }
-  return Register(fd, native_type, false);
+  return Register(fd, type, false);
 }
 
 int32_t SocketBind(SocketHandle s, const SocketAddressIn& address) {
   SocketRef socket = Acquire(s);
   if (!socket) return -1;
-  if (const int32_t code = sockets_internal::TakeSocketFault(SocketOp::kBind)) return Fail(code);
-  if (address.family != kAfInet) return Fail(kWsaEafnosupport);
-  if (socket->bound) return Fail(kWsaEinval);
-
-  SocketTable& table = Table();
-  std::lock_guard<std::mutex> guard(table.mutex);
-  if (socket->type == SOCK_STREAM && address.port != 0) {
-    // Address reuse would let two of our stream sockets bind one port as long
-    // as neither listens yet; Windows refuses the second bind.
-    for (const auto& entry : table.open) {
-      const Socket& other = *entry.second;
-      if (&other == socket.get() || other.type != SOCK_STREAM || other.bind_port != address.port) continue;
-      if (other.bind_address == 0 || address.address == 0 || other.bind_address == address.address) {
-        return Fail(kWsaEaddrinuse);
+  if (const int32_t code = sockets_internal::CheckBind(*socket, address)) return Fail(code);
+  // Under the table lock, so that two binds cannot both pass the port check.
+  return Table().WithLock([&](const SocketTable<Socket>::Entries& open) -> int32_t {
+    if (socket->type == kSockStream && address.port != 0) {
+      // Address reuse would let two of our stream sockets bind one port as
+      // long as neither listens yet; Windows refuses the second bind.
+      for (const auto& entry : open) {
+        const Socket& other = *entry.second;
+        if (&other == socket.get() || other.type != kSockStream || other.bind_port != address.port) continue;
+        if (other.bind_address == 0 || address.address == 0 || other.bind_address == address.address) {
+          return Fail(kWsaEaddrinuse);
+        }
       }
     }
-  }
-  const sockaddr_in native = ToNative(address);
-  if (::bind(socket->fd, reinterpret_cast<const sockaddr*>(&native), sizeof native) != 0) {
-    return FailCall(*socket, errno);
-  }
-  sockaddr_in local{};
-  socklen_t local_length = sizeof local;
-  if (::getsockname(socket->fd, reinterpret_cast<sockaddr*>(&local), &local_length) == 0) {
-    socket->bind_port = local.sin_port;
-  }
-  socket->bind_address = address.address;
-  socket->bound = true;
-  return 0;
+    const auto native = ToNative<sockaddr_in>(address);
+    if (::bind(socket->fd, reinterpret_cast<const sockaddr*>(&native), sizeof native) != 0) {
+      return FailCall(*socket, errno);
+    }
+    sockaddr_in local{};
+    socklen_t local_length = sizeof local;
+    if (::getsockname(socket->fd, reinterpret_cast<sockaddr*>(&local), &local_length) == 0) {
+      socket->bind_port = local.sin_port;
+    }
+    socket->bind_address = address.address;
+    socket->bound = true;
+    return 0;
+  });
 }
 
 int32_t SocketListen(SocketHandle s, int32_t backlog) {
   SocketRef socket = Acquire(s);
   if (!socket) return -1;
-  if (const int32_t code = sockets_internal::TakeSocketFault(SocketOp::kListen)) return Fail(code);
-  if (socket->type != SOCK_STREAM) return Fail(kWsaEopnotsupp);
-  if (socket->connected) return Fail(kWsaEisconn);
-  if (!socket->bound) return Fail(kWsaEinval);  // Linux would pick a port itself
+  if (const int32_t code = sockets_internal::CheckListen(*socket)) return Fail(code);
   if (::listen(socket->fd, backlog < 0 ? 0 : backlog) != 0) return FailCall(*socket, errno);
   socket->listening = true;
   return 0;
@@ -457,12 +372,8 @@ int32_t SocketListen(SocketHandle s, int32_t backlog) {
 SocketHandle SocketAccept(SocketHandle s, SocketAddressIn* peer) {
   SocketRef socket = Acquire(s);
   if (!socket) return kInvalidSocket;
-  if (const int32_t code = sockets_internal::TakeSocketFault(SocketOp::kAccept)) {
+  if (const int32_t code = sockets_internal::CheckAccept(*socket)) {
     Fail(code);
-    return kInvalidSocket;
-  }
-  if (!socket->listening) {
-    Fail(kWsaEinval);
     return kInvalidSocket;
   }
   for (;;) {
@@ -483,7 +394,7 @@ SocketHandle SocketAccept(SocketHandle s, SocketAddressIn* peer) {
       Fail(kWsaEintr);
       return kInvalidSocket;
     }
-    const SocketHandle accepted = Register(fd, SOCK_STREAM, true);
+    const SocketHandle accepted = Register(fd, kSockStream, true);
     if (accepted != kInvalidSocket && peer != nullptr) *peer = FromNative(native);
     return accepted;
   }
@@ -495,44 +406,25 @@ int32_t SocketWaitReadable(SocketHandle s, int64_t timeout_ms) {
   return Wait(*socket, POLLIN, timeout_ms);
 }
 
-int32_t SocketRecv(SocketHandle s, void* buffer, int32_t length) {
-  SocketRef socket = Acquire(s);
-  if (!socket) return -1;
-  if (BadBuffer(buffer, length)) return Fail(kWsaEfault);
-  if (socket->type == SOCK_DGRAM) return ReceiveDatagram(*socket, buffer, length, nullptr);
-  return ReceiveStream(*socket, buffer, length);
-}
-
 int32_t SocketRecvFrom(SocketHandle s, void* buffer, int32_t length, SocketAddressIn* from) {
   SocketRef socket = Acquire(s);
   if (!socket) return -1;
   if (BadBuffer(buffer, length)) return Fail(kWsaEfault);
   // On a stream socket the peer is fixed and `from` is left alone, as on Windows.
-  if (socket->type == SOCK_STREAM) return ReceiveStream(*socket, buffer, length);
+  if (socket->type == kSockStream) return ReceiveStream(*socket, buffer, length);
   return ReceiveDatagram(*socket, buffer, length, from);
 }
 
 int32_t SocketClose(SocketHandle s) {
-  SocketRef socket;
-  {
-    SocketTable& table = Table();
-    std::lock_guard<std::mutex> guard(table.mutex);
-    if (table.started == 0) return Fail(kWsaNotinitialised);
-    auto it = table.open.find(s);
-    if (it == table.open.end()) return Fail(kWsaEnotsock);
-    socket = std::move(it->second);
-    table.open.erase(it);
-  }
-  Shut(*socket);
+  if (const int32_t code = Table().Close(s)) return Fail(code);
   return 0;
 }
 
 int32_t SocketConnect(SocketHandle s, const SocketAddressIn& address) {
   SocketRef socket = Acquire(s);
   if (!socket) return -1;
-  if (address.family != kAfInet) return Fail(kWsaEafnosupport);
-  if (socket->listening) return Fail(kWsaEinval);
-  const sockaddr_in native = ToNative(address);
+  if (const int32_t code = sockets_internal::CheckConnect(*socket, address)) return Fail(code);
+  const auto native = ToNative<sockaddr_in>(address);
   if (::connect(socket->fd, reinterpret_cast<const sockaddr*>(&native), sizeof native) != 0) {
     if (errno != EINPROGRESS && errno != EINTR) return FailCall(*socket, errno);
     if (Wait(*socket, POLLOUT, -1) < 0) return -1;
@@ -550,7 +442,7 @@ int32_t SocketSend(SocketHandle s, const void* data, int32_t length) {
   SocketRef socket = Acquire(s);
   if (!socket) return -1;
   if (BadBuffer(data, length)) return Fail(kWsaEfault);
-  if (socket->type == SOCK_STREAM) return SendStream(*socket, data, length);
+  if (socket->type == kSockStream) return SendStream(*socket, data, length);
   if (!socket->connected) return Fail(kWsaEnotconn);
   return SendDatagram(*socket, data, length, nullptr);
 }
@@ -559,7 +451,7 @@ int32_t SocketSendTo(SocketHandle s, const void* data, int32_t length, const Soc
   SocketRef socket = Acquire(s);
   if (!socket) return -1;
   if (BadBuffer(data, length)) return Fail(kWsaEfault);
-  if (socket->type == SOCK_STREAM) return SendStream(*socket, data, length);
+  if (socket->type == kSockStream) return SendStream(*socket, data, length);
   if (to.family != kAfInet) return Fail(kWsaEafnosupport);
   return SendDatagram(*socket, data, length, &to);
 }

@@ -3,9 +3,10 @@
 // The system calls are Winsock's own; this layer adds what the servers rely on
 // beyond them:
 // - Handles are numbers of this layer, handed out in increasing order and never
-//   reused, mapped to the native SOCKET in a table. A call on a closed handle
-//   fails with 10038 without touching any native socket, even though Windows
-//   reuses SOCKET values at once.
+//   reused, mapped to the native SOCKET in the handle table
+//   (platform/socket_table.h). A call on a closed handle fails with 10038
+//   without touching any native socket, even though Windows reuses SOCKET
+//   values at once.
 // - SocketClose removes the entry and calls closesocket at once, which ends a
 //   select, accept or recv blocked on it in another thread. Whatever that call
 //   then reports (an error, or the socket readable, as Wine may say), a call
@@ -22,17 +23,18 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
-#include <atomic>
 #include <memory>
-#include <mutex>
-#include <unordered_map>
-#include <vector>
 
+#include "platform/socket_table.h"
 #include "platform/sockets.h"
 #include "platform/sockets_internal.h"
 
 namespace lanfeed {
 namespace {
+
+using sockets_internal::BadBuffer;
+using sockets_internal::FromNative;
+using sockets_internal::ToNative;
 
 thread_local int32_t t_last_error = 0;
 
@@ -42,72 +44,46 @@ int32_t Fail(int32_t code) {
   return -1;
 }
 
-struct Socket {
-  Socket(SOCKET handle, int socket_type) : native(handle), type(socket_type) {}
+struct Socket : sockets_internal::SocketState {
+  Socket(SOCKET handle, int32_t socket_type) : SocketState(socket_type), native(handle) {}
+
+  // Closes the native socket at once (not when the last call lets go of the
+  // entry), which ends a select, accept or recv blocked on it.
+  void Shut() {
+    closed = true;
+    ::closesocket(native);
+  }
+
   const SOCKET native;
-  const int type;  // SOCK_STREAM or SOCK_DGRAM
-  std::atomic<bool> closed{false};
-  std::atomic<bool> bound{false};
-  std::atomic<bool> listening{false};
-  std::atomic<bool> connected{false};
 };
 using SocketRef = std::shared_ptr<Socket>;
 
-struct SocketTable {
-  std::mutex mutex;
-  int started = 0;
-  SocketHandle next_handle = 1;
-  std::unordered_map<SocketHandle, SocketRef> open;
-};
-
-SocketTable& Table() {
-  // A static object, not a heap one: the library that holds it can be
-  // unloaded and loaded again, and each unload must free it. No socket
-  // thread outlives the servers' Uninitialize, so none can still use it.
-  static SocketTable table;
+// No socket thread outlives the servers' Uninitialize, so none can still use
+// the table when the library is unloaded.
+SocketTable<Socket>& Table() {
+  static SocketTable<Socket> table;
   return table;
 }
 
-bool Started() {
-  SocketTable& table = Table();
-  std::lock_guard<std::mutex> guard(table.mutex);
-  return table.started > 0;
-}
-
+// The entry of an open handle, held for the duration of one call; null with
+// the last error set when the library is not started or the handle is not open.
 SocketRef Acquire(SocketHandle s) {
-  SocketTable& table = Table();
-  std::lock_guard<std::mutex> guard(table.mutex);
-  if (table.started == 0) {
-    Fail(kWsaNotinitialised);
-    return nullptr;
-  }
-  auto it = table.open.find(s);
-  if (it == table.open.end()) {
-    Fail(kWsaEnotsock);
-    return nullptr;
-  }
-  return it->second;
+  SocketRef socket;
+  if (const int32_t code = Table().Find(s, socket)) Fail(code);
+  return socket;
 }
 
-SocketHandle Register(SOCKET native, int type, bool connected) {
+// Takes ownership of `native` and enters it into the table.
+SocketHandle Register(SOCKET native, int32_t type, bool connected) {
   auto socket = std::make_shared<Socket>(native, type);
   socket->connected = connected;
   socket->bound = connected;
-  SocketTable& table = Table();
-  std::lock_guard<std::mutex> guard(table.mutex);
-  if (table.started == 0) {
+  SocketHandle handle = kInvalidSocket;
+  if (const int32_t code = Table().Add(std::move(socket), handle)) {
     ::closesocket(native);
-    Fail(kWsaNotinitialised);
-    return kInvalidSocket;
+    Fail(code);
   }
-  const SocketHandle handle = table.next_handle++;
-  table.open.emplace(handle, std::move(socket));
   return handle;
-}
-
-void Shut(Socket& socket) {
-  socket.closed = true;
-  ::closesocket(socket.native);
 }
 
 // Failure of a Winsock call on `socket`, read right after it.
@@ -133,24 +109,6 @@ int32_t Wait(Socket& socket, int64_t timeout_ms) {
   if (socket.closed) return Fail(kWsaEintr);
   return ready > 0 ? 1 : 0;
 }
-
-sockaddr_in ToNative(const SocketAddressIn& address) {
-  sockaddr_in native{};
-  native.sin_family = AF_INET;
-  native.sin_port = address.port;
-  native.sin_addr.s_addr = address.address;
-  return native;
-}
-
-SocketAddressIn FromNative(const sockaddr_in& native) {
-  SocketAddressIn address{};
-  address.family = static_cast<uint16_t>(kAfInet);
-  address.port = native.sin_port;
-  address.address = native.sin_addr.s_addr;
-  return address;
-}
-
-bool BadBuffer(const void* buffer, int32_t length) { return length < 0 || (buffer == nullptr && length > 0); }
 
 int32_t ReceiveStream(Socket& socket, void* buffer, int32_t length) {
   if (!socket.connected) return Fail(kWsaEnotconn);
@@ -202,28 +160,16 @@ int32_t SocketsStartup() {
     Fail(code);
     return code;
   }
-  SocketTable& table = Table();
-  std::lock_guard<std::mutex> guard(table.mutex);
-  ++table.started;
+  Table().Startup();
   return 0;
 }
 
 void SocketsCleanup() {
-  std::vector<SocketRef> closing;
-  {
-    SocketTable& table = Table();
-    std::lock_guard<std::mutex> guard(table.mutex);
-    if (table.started == 0) {
-      Fail(kWsaNotinitialised);
-      return;
-    }
-    if (--table.started == 0) {
-      for (auto& entry : table.open) closing.push_back(std::move(entry.second));
-      table.open.clear();
-    }
+  if (const int32_t code = Table().Cleanup()) {
+    Fail(code);
+    return;
   }
-  for (const SocketRef& socket : closing) Shut(*socket);
-  WSACleanup();
+  WSACleanup();  // one for each WSAStartup of a successful SocketsStartup
 }
 
 int32_t SocketLastError() { return t_last_error; }
@@ -234,21 +180,8 @@ void SetSocketLastError(int32_t code) {
 }
 
 SocketHandle SocketCreate(int32_t family, int32_t type, int32_t protocol) {
-  if (!Started()) {
-    Fail(kWsaNotinitialised);
-    return kInvalidSocket;
-  }
-  if (const int32_t code = sockets_internal::TakeSocketFault(SocketOp::kSocket)) {
+  if (const int32_t code = sockets_internal::CheckCreate(Table().Started(), family, type)) {
     Fail(code);
-    return kInvalidSocket;
-  }
-  // Only IPv4 addresses can be expressed through this interface.
-  if (family != kAfInet) {
-    Fail(kWsaEafnosupport);
-    return kInvalidSocket;
-  }
-  if (type != kSockStream && type != kSockDgram) {
-    Fail(kWsaEsocktnosupport);
     return kInvalidSocket;
   }
   const SOCKET native = ::socket(AF_INET, type, protocol);
@@ -262,10 +195,8 @@ SocketHandle SocketCreate(int32_t family, int32_t type, int32_t protocol) {
 int32_t SocketBind(SocketHandle s, const SocketAddressIn& address) {
   SocketRef socket = Acquire(s);
   if (!socket) return -1;
-  if (const int32_t code = sockets_internal::TakeSocketFault(SocketOp::kBind)) return Fail(code);
-  if (address.family != kAfInet) return Fail(kWsaEafnosupport);
-  if (socket->bound) return Fail(kWsaEinval);
-  const sockaddr_in native = ToNative(address);
+  if (const int32_t code = sockets_internal::CheckBind(*socket, address)) return Fail(code);
+  const auto native = ToNative<sockaddr_in>(address);
   if (::bind(socket->native, reinterpret_cast<const sockaddr*>(&native), sizeof native) == SOCKET_ERROR) {
     return FailCall(*socket);
   }
@@ -276,10 +207,7 @@ int32_t SocketBind(SocketHandle s, const SocketAddressIn& address) {
 int32_t SocketListen(SocketHandle s, int32_t backlog) {
   SocketRef socket = Acquire(s);
   if (!socket) return -1;
-  if (const int32_t code = sockets_internal::TakeSocketFault(SocketOp::kListen)) return Fail(code);
-  if (socket->type != SOCK_STREAM) return Fail(kWsaEopnotsupp);
-  if (socket->connected) return Fail(kWsaEisconn);
-  if (!socket->bound) return Fail(kWsaEinval);
+  if (const int32_t code = sockets_internal::CheckListen(*socket)) return Fail(code);
   if (::listen(socket->native, backlog) == SOCKET_ERROR) return FailCall(*socket);
   socket->listening = true;
   return 0;
@@ -288,12 +216,8 @@ int32_t SocketListen(SocketHandle s, int32_t backlog) {
 SocketHandle SocketAccept(SocketHandle s, SocketAddressIn* peer) {
   SocketRef socket = Acquire(s);
   if (!socket) return kInvalidSocket;
-  if (const int32_t code = sockets_internal::TakeSocketFault(SocketOp::kAccept)) {
+  if (const int32_t code = sockets_internal::CheckAccept(*socket)) {
     Fail(code);
-    return kInvalidSocket;
-  }
-  if (!socket->listening) {
-    Fail(kWsaEinval);
     return kInvalidSocket;
   }
   if (Wait(*socket, -1) < 0) return kInvalidSocket;
@@ -309,7 +233,7 @@ SocketHandle SocketAccept(SocketHandle s, SocketAddressIn* peer) {
     Fail(kWsaEintr);
     return kInvalidSocket;
   }
-  const SocketHandle handle = Register(accepted, SOCK_STREAM, true);
+  const SocketHandle handle = Register(accepted, kSockStream, true);
   if (handle != kInvalidSocket && peer != nullptr) *peer = FromNative(native);
   return handle;
 }
@@ -320,43 +244,24 @@ int32_t SocketWaitReadable(SocketHandle s, int64_t timeout_ms) {
   return Wait(*socket, timeout_ms);
 }
 
-int32_t SocketRecv(SocketHandle s, void* buffer, int32_t length) {
-  SocketRef socket = Acquire(s);
-  if (!socket) return -1;
-  if (BadBuffer(buffer, length)) return Fail(kWsaEfault);
-  if (socket->type == SOCK_DGRAM) return ReceiveDatagram(*socket, buffer, length, nullptr);
-  return ReceiveStream(*socket, buffer, length);
-}
-
 int32_t SocketRecvFrom(SocketHandle s, void* buffer, int32_t length, SocketAddressIn* from) {
   SocketRef socket = Acquire(s);
   if (!socket) return -1;
   if (BadBuffer(buffer, length)) return Fail(kWsaEfault);
-  if (socket->type == SOCK_STREAM) return ReceiveStream(*socket, buffer, length);
+  if (socket->type == kSockStream) return ReceiveStream(*socket, buffer, length);
   return ReceiveDatagram(*socket, buffer, length, from);
 }
 
 int32_t SocketClose(SocketHandle s) {
-  SocketRef socket;
-  {
-    SocketTable& table = Table();
-    std::lock_guard<std::mutex> guard(table.mutex);
-    if (table.started == 0) return Fail(kWsaNotinitialised);
-    auto it = table.open.find(s);
-    if (it == table.open.end()) return Fail(kWsaEnotsock);
-    socket = std::move(it->second);
-    table.open.erase(it);
-  }
-  Shut(*socket);
+  if (const int32_t code = Table().Close(s)) return Fail(code);
   return 0;
 }
 
 int32_t SocketConnect(SocketHandle s, const SocketAddressIn& address) {
   SocketRef socket = Acquire(s);
   if (!socket) return -1;
-  if (address.family != kAfInet) return Fail(kWsaEafnosupport);
-  if (socket->listening) return Fail(kWsaEinval);
-  const sockaddr_in native = ToNative(address);
+  if (const int32_t code = sockets_internal::CheckConnect(*socket, address)) return Fail(code);
+  const auto native = ToNative<sockaddr_in>(address);
   if (::connect(socket->native, reinterpret_cast<const sockaddr*>(&native), sizeof native) == SOCKET_ERROR) {
     return FailCall(*socket);
   }
@@ -369,7 +274,7 @@ int32_t SocketSend(SocketHandle s, const void* data, int32_t length) {
   SocketRef socket = Acquire(s);
   if (!socket) return -1;
   if (BadBuffer(data, length)) return Fail(kWsaEfault);
-  if (socket->type == SOCK_STREAM) return SendStream(*socket, data, length);
+  if (socket->type == kSockStream) return SendStream(*socket, data, length);
   if (!socket->connected) return Fail(kWsaEnotconn);
   const int count = ::send(socket->native, static_cast<const char*>(data), length, 0);
   if (count == SOCKET_ERROR) return FailCall(*socket);
@@ -380,9 +285,9 @@ int32_t SocketSendTo(SocketHandle s, const void* data, int32_t length, const Soc
   SocketRef socket = Acquire(s);
   if (!socket) return -1;
   if (BadBuffer(data, length)) return Fail(kWsaEfault);
-  if (socket->type == SOCK_STREAM) return SendStream(*socket, data, length);
+  if (socket->type == kSockStream) return SendStream(*socket, data, length);
   if (to.family != kAfInet) return Fail(kWsaEafnosupport);
-  const sockaddr_in native = ToNative(to);
+  const auto native = ToNative<sockaddr_in>(to);
   const int count = ::sendto(socket->native, static_cast<const char*>(data), length, 0,
                            reinterpret_cast<const sockaddr*>(&native), sizeof native);
   if (count == SOCKET_ERROR) return FailCall(*socket);
