@@ -81,6 +81,7 @@ void SocketServer::WakeWorker() {
 bool SocketServer::CloseListenSocket() {
   const SocketHandle socket = listenSocket.exchange(kInvalidSocket);
   socketBound.store(false);
+  socketReady.store(false);
   if (socket == kInvalidSocket) return false;
   SocketClose(socket);
   return true;

@@ -116,6 +116,10 @@ class SocketServer {
   std::atomic<SocketHandle> listenSocket{kInvalidSocket};
   // True once listenSocket is bound; a retry then leaves the bind out.
   std::atomic<bool> socketBound{false};
+  // True once listenSocket serves (TCP: listens; UDP: is bound). Start on an
+  // open socket reports Listening only then: a socket whose bind or listen
+  // failed is not served, and the worker is still retrying it.
+  std::atomic<bool> socketReady{false};
   // Written by the worker only (OpenSocket).
   SocketAddressIn localAddress{};
   // Guards `settings`; held by AssignSettings and by every reader of it.

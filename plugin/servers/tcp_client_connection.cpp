@@ -103,10 +103,12 @@ void TcpClientConnection::LogReadError() {
 void TcpClientConnection::CloseSocketOnce() {
   const SocketHandle current = socket.exchange(kInvalidSocket);
   if (current == kInvalidSocket) return;
-  SocketClose(current);
+  // Logged before the close: closing wakes a reader blocked on the socket,
+  // whose read-error line must come after this one.
   LogLineBuffer line;
   FormatLine(line, LF_TEXT("TCP client connection closed from %S."), peerText);
   LogCurrent(kLogInfo, line);
+  SocketClose(current);
 }
 
 int32_t TcpClientConnection::Close() {

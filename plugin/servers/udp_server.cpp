@@ -47,6 +47,7 @@ int32_t UdpServer::OpenSocket() {
       Log(kLogError, line);
     } else {
       socketBound.store(false);
+      socketReady.store(false);
       listenSocket.store(created);
       FormatLine(line, LF_TEXT("Successfully initialized UDP Socket. Port %d."), port);
       Log(kLogInfo, line);
@@ -73,6 +74,7 @@ int32_t UdpServer::OpenSocket() {
       }
     }
     if (bound) {
+      socketReady.store(true);
       state.store(kServerListening);
       startEvent->Reset();
       result = 1;
@@ -164,7 +166,7 @@ void UdpServer::Start() {
   if (!IsSocketOpen()) {
     WakeWorker();
   } else {
-    state.store(kServerListening);
+    if (socketReady.load()) state.store(kServerListening);
     PublishCurrentStatus();
   }
 }

@@ -13,6 +13,7 @@
 #include <unistd.h>
 #endif
 
+#include "platform/text.h"
 #include "plugin/servers/tcp_server.h"
 #include "server_test_support.h"
 
@@ -259,6 +260,56 @@ TEST_F(TcpServerTest, UninitializeWithBlockedReadersLeavesNothingBehind) {
   if (threads >= 0) {
     EXPECT_TRUE(Eventually([&] { return CountThreads() == threads; }));
   }
+}
+
+// Passes every call on to a RecordingHost; a closed line takes a while to
+// reach it, as with a slow log, so a reader that logs as soon as its socket
+// is closed would get in first.
+class SlowClosedLineHost final : public HostServices {
+ public:
+  explicit SlowClosedLineHost(RecordingHost& inner) : inner_(inner) {}
+  int32_t Deliver(const InputDataRecord* record) override { return inner_.Deliver(record); }
+  int32_t ShowFeedback(const FeedbackParams* params) override { return inner_.ShowFeedback(params); }
+  int32_t WriteLog(int32_t level, const WChar* text) override {
+    if (ToUtf8(text) == "TCP client connection closed from 127.0.0.1.") {
+      std::this_thread::sleep_for(milliseconds(50));
+    }
+    return inner_.WriteLog(level, text);
+  }
+  int32_t SetStatusProperty(int32_t property, int32_t size, const void* value) override {
+    return inner_.SetStatusProperty(property, size, value);
+  }
+
+ private:
+  RecordingHost& inner_;
+};
+
+TEST_F(TcpServerTest, ServerSideCloseLogsClosedLineBeforeTheReadersError) {
+  SlowClosedLineHost slow(host);
+  plugin.Initialize(&slow);
+  Serve();
+  TestClient a(port), b(port);
+  ASSERT_TRUE(a.Send("a") && b.Send("b"));
+  ASSERT_TRUE(host.WaitForDeliveredBytes(2));
+  std::this_thread::sleep_for(milliseconds(100));  // both readers wait in select again
+  plugin.Uninitialize();
+  plugin.Initialize(&host);
+  // The read-error line of a reader woken by the close (10004) follows a
+  // closed line not yet paired with one.
+  const std::string woken =
+      "1 Error reading data from 127.0.0.1. Error : Socket is closed or a process is terminated.. "
+      "Closing the connection.";
+  const auto lines = host.LogLines();
+  int unpaired = 0;
+  for (const auto& line : lines) {
+    if (line == Info(ClosedLine())) ++unpaired;
+    if (line == woken) {
+      EXPECT_GT(unpaired, 0) << ::testing::PrintToString(lines);
+      --unpaired;
+    }
+  }
+  EXPECT_EQ(host.CountLogs(ClosedLine()), 2u);
+  EXPECT_GE(FindLine(lines, woken), 0);
 }
 
 TEST_F(TcpServerTest, ClosingWhileReadersWaitToDeliverDoesNotDeadlock) {
