@@ -18,4 +18,12 @@ inline constexpr std::size_t kSocketErrorTextCapacity = 260;
 // Stateless and thread-safe.
 void GetSocketErrorText(int32_t code, WChar* buffer, std::size_t capacity);
 
+// The sentence for one code in a buffer of its own, ready for the %s of a
+// log line: `SocketErrorText error(SocketLastError());` right after the call
+// that failed.
+struct SocketErrorText {
+  explicit SocketErrorText(int32_t code) { GetSocketErrorText(code, text, kSocketErrorTextCapacity); }
+  WChar text[kSocketErrorTextCapacity];
+};
+
 }  // namespace lanfeed

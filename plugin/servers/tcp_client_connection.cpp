@@ -92,11 +92,10 @@ int32_t TcpClientConnection::ReadOnce() {
 }
 
 void TcpClientConnection::LogReadError() {
-  WChar text[kSocketErrorTextCapacity];
-  GetSocketErrorText(SocketLastError(), text, kSocketErrorTextCapacity);
+  const SocketErrorText error(SocketLastError());
   LogLineBuffer line;
   FormatLine(line, LF_TEXT("Error reading data from %S. Error : %s. Closing the connection."),
-             peerText, text);
+             peerText, error.text);
   LogCurrent(kLogError, line);
 }
 

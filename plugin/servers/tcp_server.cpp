@@ -28,10 +28,9 @@ TcpServer::~TcpServer() {
 int32_t TcpServer::Initialize() {
   int32_t code = 0;
   if (!StartLibraryAndEvents(&code)) {
-    WChar text[kSocketErrorTextCapacity];
-    GetSocketErrorText(code, text, kSocketErrorTextCapacity);
+    const SocketErrorText error(code);
     LogLineBuffer line;
-    FormatLine(line, LF_TEXT("Failed to initialize TCP server socket. Error: %s."), text);
+    FormatLine(line, LF_TEXT("Failed to initialize TCP server socket. Error: %s."), error.text);
     Log(kLogError, line);
     return 0;
   }
@@ -54,10 +53,10 @@ int32_t TcpServer::OpenSocket() {
   if (listenSocket.load() == kInvalidSocket) {
     const SocketHandle created = SocketCreate(kAfInet, kSockStream, kIpprotoTcp);
     if (created == kInvalidSocket) {
-      WChar text[kSocketErrorTextCapacity];
-      GetSocketErrorText(SocketLastError(), text, kSocketErrorTextCapacity);
+      const SocketErrorText error(SocketLastError());
       level = kLogError;
-      FormatLine(line, LF_TEXT("Failed to initialized TCP Socket. Port %d. Error : %s"), port, text);
+      FormatLine(line, LF_TEXT("Failed to initialized TCP Socket. Port %d. Error : %s"),
+                 port, error.text);
     } else {
       socketBound.store(false);
       socketReady.store(false);
@@ -79,10 +78,10 @@ int32_t TcpServer::OpenSocket() {
     if (!bound) {
       FillLocalAddress(port);
       if (SocketBind(socket, localAddress) != 0) {
-        WChar text[kSocketErrorTextCapacity];
-        GetSocketErrorText(SocketLastError(), text, kSocketErrorTextCapacity);
+        const SocketErrorText error(SocketLastError());
         level = kLogError;
-        FormatLine(line, LF_TEXT("Failed to bind the TCP socket. Port : %d Error : %s."), port, text);
+        FormatLine(line, LF_TEXT("Failed to bind the TCP socket. Port : %d Error : %s."),
+                   port, error.text);
       } else {
         bound = true;
         socketBound.store(true);
@@ -93,11 +92,10 @@ int32_t TcpServer::OpenSocket() {
     }
     if (bound) {
       if (SocketListen(socket, kSomaxconn) != 0) {
-        WChar text[kSocketErrorTextCapacity];
-        GetSocketErrorText(SocketLastError(), text, kSocketErrorTextCapacity);
+        const SocketErrorText error(SocketLastError());
         level = kLogError;
         FormatLine(line, LF_TEXT("Failed to listen on the TCP socket. Port : %d Error : %s."), port,
-                   text);
+                   error.text);
       } else {
         socketReady.store(true);
         state.store(kServerListening);
@@ -128,10 +126,9 @@ int32_t TcpServer::AcceptLoop() {
     SocketAddressIn peer{};
     const SocketHandle client = SocketAccept(socket, &peer);
     if (client == kInvalidSocket) {
-      WChar text[kSocketErrorTextCapacity];
-      GetSocketErrorText(SocketLastError(), text, kSocketErrorTextCapacity);
+      const SocketErrorText error(SocketLastError());
       FormatLine(line, LF_TEXT("Error establising TCP client connection with port : %d. Error : %s"),
-                 SettingsPort(), text);
+                 SettingsPort(), error.text);
       Log(kLogError, line);
       stopEvent->Wait(kAcceptRetryMs);
       continue;
@@ -164,10 +161,9 @@ int32_t TcpServer::AcceptLoop() {
     }
   }
 
-  WChar text[kSocketErrorTextCapacity];
-  GetSocketErrorText(code, text, kSocketErrorTextCapacity);
+  const SocketErrorText error(code);
   FormatLine(line, LF_TEXT("Stopped waiting for incomming connections on port : %d. Error : %s"),
-             SettingsPort(), text);
+             SettingsPort(), error.text);
   Log(kLogError, line);
   return code;
 }

@@ -19,10 +19,9 @@ UdpServer::~UdpServer() {
 int32_t UdpServer::Initialize() {
   int32_t code = 0;
   if (!StartLibraryAndEvents(&code)) {
-    WChar text[kSocketErrorTextCapacity];
-    GetSocketErrorText(code, text, kSocketErrorTextCapacity);
+    const SocketErrorText error(code);
     LogLineBuffer line;
-    FormatLine(line, LF_TEXT("Failed to initialize the UDP server socket. Error : %s."), text);
+    FormatLine(line, LF_TEXT("Failed to initialize the UDP server socket. Error : %s."), error.text);
     Log(kLogError, line);
     return 0;
   }
@@ -41,9 +40,9 @@ int32_t UdpServer::OpenSocket() {
   if (listenSocket.load() == kInvalidSocket) {
     const SocketHandle created = SocketCreate(kAfInet, kSockDgram, kIpprotoUdp);
     if (created == kInvalidSocket) {
-      WChar text[kSocketErrorTextCapacity];
-      GetSocketErrorText(SocketLastError(), text, kSocketErrorTextCapacity);
-      FormatLine(line, LF_TEXT("Failed to initialized UDP Socket. Port %d. Error : %s"), port, text);
+      const SocketErrorText error(SocketLastError());
+      FormatLine(line, LF_TEXT("Failed to initialized UDP Socket. Port %d. Error : %s"),
+                 port, error.text);
       Log(kLogError, line);
     } else {
       socketBound.store(false);
@@ -64,9 +63,9 @@ int32_t UdpServer::OpenSocket() {
     if (!bound) {
       FillLocalAddress(port);
       if (SocketBind(socket, localAddress) != 0) {
-        WChar text[kSocketErrorTextCapacity];
-        GetSocketErrorText(SocketLastError(), text, kSocketErrorTextCapacity);
-        FormatLine(line, LF_TEXT("Failed to bind the UDP socket. Port : %d Error : %s."), port, text);
+        const SocketErrorText error(SocketLastError());
+        FormatLine(line, LF_TEXT("Failed to bind the UDP socket. Port : %d Error : %s."),
+                   port, error.text);
         Log(kLogError, line);
       } else {
         bound = true;
@@ -113,20 +112,18 @@ int32_t UdpServer::ReceiveLoop() {
     const int32_t count = SocketRecvFrom(socket, buffer.get(), kReceiveBufferSize, &sender);
     const int32_t receiveError = SocketLastError();
     if (count <= 0) {
-      WChar text[kSocketErrorTextCapacity];
-      GetSocketErrorText(receiveError, text, kSocketErrorTextCapacity);
+      const SocketErrorText error(receiveError);
       FormatLine(line, LF_TEXT("Error reading data from UDP server socket on port : %d. Error : %s"),
-                 SettingsPort(), text);
+                 SettingsPort(), error.text);
       Log(kLogError, line);
     } else {
       HandleDatagram(buffer.get(), count, sender);
     }
   }
 
-  WChar text[kSocketErrorTextCapacity];
-  GetSocketErrorText(code, text, kSocketErrorTextCapacity);
+  const SocketErrorText error(code);
   FormatLine(line, LF_TEXT("Stop waiting for incomming data on UDP Port %d. Error : %s."),
-             SettingsPort(), text);
+             SettingsPort(), error.text);
   Log(kLogError, line);
   return code;
 }
