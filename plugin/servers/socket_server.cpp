@@ -4,6 +4,7 @@
 
 #include "plugin/config/feedback_params.h"
 #include "plugin/input_plugin.h"
+#include "plugin/servers/socket_error_text.h"
 #include "plugin/servers/tcp_server.h"
 #include "plugin/servers/udp_server.h"
 
@@ -31,12 +32,22 @@ int32_t SocketServer::SettingsTcpTimeout() const {
   return settings.TCPTimeout;
 }
 
-bool SocketServer::StartLibraryAndEvents(int32_t* errorCode) {
-  const int32_t code = SocketsStartup();
+int32_t SocketServer::StartLibraryAndEvents(format_detail::CheckedFormat<const WChar*> failure) {
+  int32_t code = SocketsStartup();
+  if (code == 0) code = CreateMissingEvents();
   if (code != 0) {
-    *errorCode = code;
-    return false;
+    const SocketErrorText error(code);
+    LogLineBuffer line;
+    FormatLine(line, failure, static_cast<const WChar*>(error.text));
+    Log(kLogError, line);
+    return 0;
   }
+  libraryStarts.fetch_add(1);
+  stopping.store(false);
+  return 1;
+}
+
+int32_t SocketServer::CreateMissingEvents() {
   try {
     if (!stopEvent) stopEvent = std::make_unique<ManualResetEvent>();
     if (!startEvent) startEvent = std::make_unique<ManualResetEvent>();
@@ -44,12 +55,9 @@ bool SocketServer::StartLibraryAndEvents(int32_t* errorCode) {
     // Without both events no worker can run: undo the start and fail.
     stopEvent.reset();
     SocketsCleanup();
-    *errorCode = kWsaEnobufs;
-    return false;
+    return kWsaEnobufs;
   }
-  libraryStarts.fetch_add(1);
-  stopping.store(false);
-  return true;
+  return 0;
 }
 
 void SocketServer::StopWorker() {

@@ -75,10 +75,15 @@ class SocketServer {
   // the two events fails.
   virtual bool RetryFailedWait() const = 0;
 
-  // Initialize's common part: starts the sockets library and creates the
-  // events that are missing. False with the library's error code when the
-  // library cannot be started; nothing is created then.
-  bool StartLibraryAndEvents(int32_t* errorCode);
+  // Initialize: starts the sockets library and creates the events that are
+  // missing; returns 1. When the library cannot be started, logs `failure`
+  // (its %s: the error text) at level 1, creates nothing and returns 0.
+  int32_t StartLibraryAndEvents(format_detail::CheckedFormat<const WChar*> failure);
+  // True while the server holds a socket, a worker thread or a library start
+  // that only Uninitialize releases: the destructors then run it.
+  bool NeedsUninitialize() const {
+    return IsSocketOpen() || workerThread.IsStarted() || libraryStarts.load() > 0;
+  }
   // Uninitialize's common part, first half: sets the stop event, closes the
   // socket (which wakes a serve loop blocked on it) and waits for the worker
   // thread to end. On return no server thread but the receiving threads of
@@ -140,6 +145,9 @@ class SocketServer {
   std::atomic<int32_t> libraryStarts{0};
 
  private:
+  // Creates the events that are missing, after a successful library start.
+  // 0, or 10055 when they cannot be allocated (the start is then undone).
+  int32_t CreateMissingEvents();
   static uint32_t WorkerThread(void* argument);
   uint32_t RunWorker();
 };

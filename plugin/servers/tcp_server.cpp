@@ -19,22 +19,14 @@ constexpr uint32_t kAcceptRetryMs = 100;
 TcpServer::TcpServer() = default;
 
 TcpServer::~TcpServer() {
-  if (IsSocketOpen() || workerThread.IsStarted() || libraryStarts.load() > 0) {
+  if (NeedsUninitialize()) {
     TcpServer::Uninitialize();
   }
   CloseClientConnections(1);
 }
 
 int32_t TcpServer::Initialize() {
-  int32_t code = 0;
-  if (!StartLibraryAndEvents(&code)) {
-    const SocketErrorText error(code);
-    LogLineBuffer line;
-    FormatLine(line, LF_TEXT("Failed to initialize TCP server socket. Error: %s."), error.text);
-    Log(kLogError, line);
-    return 0;
-  }
-  return 1;
+  return StartLibraryAndEvents(LF_TEXT("Failed to initialize TCP server socket. Error: %s."));
 }
 
 int32_t TcpServer::Uninitialize() {

@@ -11,21 +11,13 @@ namespace lanfeed {
 UdpServer::UdpServer() = default;
 
 UdpServer::~UdpServer() {
-  if (IsSocketOpen() || workerThread.IsStarted() || libraryStarts.load() > 0) {
+  if (NeedsUninitialize()) {
     UdpServer::Uninitialize();
   }
 }
 
 int32_t UdpServer::Initialize() {
-  int32_t code = 0;
-  if (!StartLibraryAndEvents(&code)) {
-    const SocketErrorText error(code);
-    LogLineBuffer line;
-    FormatLine(line, LF_TEXT("Failed to initialize the UDP server socket. Error : %s."), error.text);
-    Log(kLogError, line);
-    return 0;
-  }
-  return 1;
+  return StartLibraryAndEvents(LF_TEXT("Failed to initialize the UDP server socket. Error : %s."));
 }
 
 int32_t UdpServer::Uninitialize() {

@@ -173,4 +173,17 @@ inline std::string DeviceReadCaseName(const ::testing::TestParamInfo<DeviceReadC
   return info.param.name;
 }
 
+// The tree WriteDefaultConfig leaves, written as
+// Name[attribute=value,...](children...), for comparing whole trees.
+inline constexpr char kDefaultTemplateShape[] =
+    "Plugin[lib=LanFeed.dll,id=LANFEED,desc=LAN Feed,version=1.1]("
+    "Device[id=0,desc=Server0,name=Server0,devicetype=4]("
+    "Enabled[type=bool,default=1],"
+    "Protocol[type=integer,min=0,max=1,default=1],"
+    "Port[type=integer,min=1,max=65635,default=58627],"
+    "TCPTimeout[type=integer,min=0,max=900,default=60],"
+    "Feedback(OnDispatch[type=feedback]("
+    "Beeper(Enabled[default=1],Freq[default=3000],Time[default=300],Volume[default=0]),"
+    "LED,Vibrator,WaveFile))))";
+
 }  // namespace lanfeed::testing
