@@ -1,163 +1,509 @@
-// End-to-end throughput of the servers on loopback: TCP bytes per second from
-// several clients at once, and UDP datagrams per second, each through a real
-// plug-in object to a host that only counts. Prints the figures; exits
-// non-zero when TCP loses or reorders bytes or a phase does not finish in time.
-#include <atomic>
+// The plug-in against the limit: each figure is measured on the plug-in,
+// loaded by file name and driven through its exports as the host drives it,
+// and on a plain server doing the same job (thread per client, poll + recv
+// into 8192 bytes; a recvfrom loop for UDP), with the same load generator in
+// a child process, in interleaved rounds. Prints medians and the ratio
+// plug-in / plain per figure with the goal's verdict.
+//
+// Exits 1 when bytes were lost or reordered or a run failed, 3 when a phase
+// did not finish in time; a missed goal is reported, not a failure.
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
-#include <functional>
-#include <thread>
+#include <optional>
+#include <sstream>
+#include <string>
 #include <vector>
 
-#include "platform/sockets.h"
-#include "platform/thread.h"
-#include "plugin/config/device_settings.h"
-#include "plugin/config/feedback_params.h"
-#include "plugin/input_plugin.h"
+#include "bench/block_sink.h"
+#include "bench/child_process.h"
+#include "bench/load_generator.h"
+#include "bench/loopback.h"
+#include "bench/options.h"
+#include "bench/plugin_driver.h"
+#include "bench/process_info.h"
+#include "bench/report.h"
+#include "bench/server_under_test.h"
+#include "bench/syscall_counter.h"
+#include "bench/watchdog.h"
 
+#ifndef LANFEED_PLUGIN_PATH
+#define LANFEED_PLUGIN_PATH "LanFeedPlugin.so"
+#endif
+
+namespace bench {
 namespace {
 
-using namespace lanfeed;
-using Clock = std::chrono::steady_clock;
-
-class CountingHost final : public HostServices {
- public:
-  int32_t Deliver(const InputDataRecord* record) override {
-    // Each client sends its own byte value; a block never mixes two clients.
-    uint8_t first = record->Data[0];
-    for (uint32_t i = 1; i < record->DataLength; ++i) {
-      if (record->Data[i] != first) mixed = true;
-    }
-    bytes += record->DataLength;
-    blocks += 1;
-    return 0;
-  }
-  int32_t ShowFeedback(const FeedbackParams*) override { return 0; }
-  int32_t WriteLog(int32_t, const WChar*) override { return 0; }
-  int32_t SetStatusProperty(int32_t, int32_t, const void* value) override {
-    listening = *static_cast<const int32_t*>(value);
-    return 0;
-  }
-  std::atomic<unsigned long long> bytes{0};
-  std::atomic<unsigned long long> blocks{0};
-  std::atomic<bool> mixed{false};
-  std::atomic<int32_t> listening{0};
+// Sizes of one run; --quick shrinks them to a smoke run.
+struct Load {
+  uint64_t bulkBytes;
+  uint64_t messagesPerClient;
+  uint64_t udpCapacityDatagrams;
+  double udpPacedSeconds;
+  int udpCapacityRuns;
+  int pings;
 };
 
-uint16_t FreePort(int32_t type, int32_t protocol) {
-  SocketHandle s = SocketCreate(kAfInet, type, protocol);
-  SocketBind(s, MakeSocketAddress(kInaddrLoopback, 0));
-  int32_t port = SocketLocalPort(s);
-  SocketClose(s);
-  return static_cast<uint16_t>(port);
+constexpr uint64_t kBulkWarmup = 8192;
+constexpr int kMessageClients = 64;
+constexpr std::size_t kMessageSize = 64;
+constexpr int kMessageSenderThreads = 4;
+constexpr std::size_t kDatagramSize = 512;
+constexpr std::size_t kPingSize = 16;
+constexpr int kTcpTimeoutSeconds = 60;  // the plug-in's default
+
+struct BulkRun {
+  double megabytesPerSecond;
+  double cpuSecondsPerGigabyte;
+  double callsPerBlock;
+  ReceiveCallCounts calls;
+  uint64_t blocks;
+};
+
+struct UdpRun {
+  double deliveredPerSecond;
+  double lossPercent;
+};
+
+struct PingRun {
+  double p50Us;
+  double p99Us;
+};
+
+class NetworkBench {
+ public:
+  NetworkBench(const CommonOptions& options, PluginLibrary* library, Watchdog* watchdog)
+      : options_(options), rounds_(options.roundCount()), library_(library), watchdog_(watchdog) {
+    load_ = options.quick ? Load{64ull << 20, 100, 30000, 0.25, 1, 200}
+                          : Load{512ull << 20, 1000, 300000, 1.0, 3, 2000};
+  }
+
+  void Run();
+  bool failed() const { return failed_; }
+
+ private:
+  void Fail(const std::string& what);
+  bool Expect(ChildProcess& child, const char* word, double seconds, std::string* line = nullptr);
+
+  // A TCP run: the server started, the generator's clients connected and
+  // their first `warmup` bytes delivered. The caller then sends "go".
+  bool StartTcpLoad(const std::string& name, ServerUnderTest& server, ChildProcess& generator,
+                    std::vector<std::string> arguments, uint64_t warmup);
+  // Waits until `total` bytes are delivered.
+  bool AwaitTotal(const std::string& name, uint64_t total);
+  // The generator's "done", the server stopped, and exactly `total` bytes
+  // delivered, each block passing its check.
+  bool FinishTcpLoad(const std::string& name, ServerUnderTest& server, ChildProcess& generator, uint64_t total);
+
+  std::optional<BulkRun> RunBulk(Variant variant);
+  std::optional<double> RunMessages(Variant variant);
+  std::optional<UdpRun> RunUdp(Variant variant, uint64_t count, double rate);
+  std::optional<PingRun> RunPing(Variant variant);
+
+  void BulkGroup();
+  void MessagesGroup();
+  void UdpGroup();
+  void PingGroup();
+
+  CommonOptions options_;
+  int rounds_;
+  Load load_;
+  PluginLibrary* library_;
+  Watchdog* watchdog_;
+  BlockSink sink_;
+  bool failed_ = false;
+  std::vector<Figure> figures_;
+  std::vector<std::string> notes_;
+};
+
+void NetworkBench::Fail(const std::string& what) {
+  std::printf("FAILED: %s\n", what.c_str());
+  std::fflush(stdout);
+  failed_ = true;
 }
 
-bool WaitUntil(const std::function<bool()>& done, int seconds) {
-  auto deadline = Clock::now() + std::chrono::seconds(seconds);
-  while (!done()) {
-    if (Clock::now() > deadline) return false;
-    SleepMs(5);
+bool NetworkBench::Expect(ChildProcess& child, const char* word, double seconds, std::string* line) {
+  std::string text;
+  if (!child.ReadLine(&text, seconds)) {
+    Fail(std::string("the load generator did not answer \"") + word + "\"");
+    return false;
+  }
+  if (text.rfind(word, 0) != 0) {
+    Fail("load generator: " + text);
+    return false;
+  }
+  if (line != nullptr) *line = text;
+  return true;
+}
+
+// ---------------------------------------------------------------------------
+// TCP bulk: one client streams the checked pattern; throughput, server CPU
+// per GB and receive-path calls per delivered block.
+
+bool NetworkBench::StartTcpLoad(const std::string& name, ServerUnderTest& server, ChildProcess& generator,
+                                std::vector<std::string> arguments, uint64_t warmup) {
+  std::string error;
+  if (!server.Start(false, kTcpTimeoutSeconds, &error)) {
+    Fail(name + ": " + error);
+    return false;
+  }
+  arguments.insert(arguments.begin() + 2, std::to_string(server.port()));
+  if (!generator.Spawn(arguments, &error)) {
+    Fail(error);
+    return false;
+  }
+  if (!Expect(generator, "ready", 30)) return false;
+  if (!sink_.WaitBytes(warmup, 30)) {
+    Fail(name + ": the warm-up bytes were not delivered within 30 s");
+    return false;
   }
   return true;
 }
 
-bool RunTcp(CountingHost& host, InputPlugin& plugin) {
-  const int clients = 4;
-  const int sendsPerClient = 256;
-  const int sendSize = 64 * 1024;
-  const uint16_t port = FreePort(kSockStream, kIpprotoTcp);
-  DeviceSettings settings;
-  settings.Port = port;
-  plugin.ApplySettings(settings);
-  plugin.AddConsumer(1);
-  if (!WaitUntil([&] { return host.listening.load() == 1; }, 10)) return false;
-
-  const unsigned long long total = 1ull * clients * sendsPerClient * sendSize;
-  auto start = Clock::now();
-  std::vector<std::thread> senders;
-  for (int c = 0; c < clients; ++c) {
-    senders.emplace_back([c, port] {
-      std::vector<uint8_t> chunk(sendSize, static_cast<uint8_t>('A' + c));
-      SocketHandle s = SocketCreate(kAfInet, kSockStream, kIpprotoTcp);
-      SocketConnect(s, MakeSocketAddress(kInaddrLoopback, port));
-      for (int i = 0; i < sendsPerClient; ++i) SocketSend(s, chunk.data(), sendSize);
-      SocketClose(s);
-    });
-  }
-  for (auto& t : senders) t.join();
-  bool complete = WaitUntil([&] { return host.bytes.load() >= total; }, 60);
-  double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-  std::printf("TCP: %d clients, %.0f MiB in %.2f s = %.1f MiB/s, %llu blocks (mean %.0f bytes)\n",
-              clients, total / 1048576.0, seconds, total / 1048576.0 / seconds, host.blocks.load(),
-              double(host.bytes.load()) / double(host.blocks.load() ? host.blocks.load() : 1));
-  plugin.RemoveConsumer(1);
-  if (!complete) std::printf("TCP: only %llu of %llu bytes delivered\n", host.bytes.load(), total);
-  if (host.mixed) std::printf("TCP: a block mixed bytes of two clients\n");
-  return complete && !host.mixed && host.bytes.load() == total;
+bool NetworkBench::AwaitTotal(const std::string& name, uint64_t total) {
+  if (sink_.WaitBytes(total, 180)) return true;
+  Fail(name + ": " + std::to_string(sink_.bytes()) + " of " + std::to_string(total) +
+       " bytes delivered within 180 s");
+  return false;
 }
 
-bool RunUdp(CountingHost& host, InputPlugin& plugin) {
-  const int datagrams = 50000;
-  const int size = 512;
-  const uint16_t port = FreePort(kSockDgram, kIpprotoUdp);
-  DeviceSettings settings;
-  settings.Protocol = kProtocolUdp;
-  settings.Port = port;
-  plugin.ApplySettings(settings);
-  host.bytes = 0;
-  host.blocks = 0;
-  host.listening = 0;
-  plugin.AddConsumer(1);
-  if (!WaitUntil([&] { return host.listening.load() == 1; }, 10)) return false;
+bool NetworkBench::FinishTcpLoad(const std::string& name, ServerUnderTest& server, ChildProcess& generator,
+                                 uint64_t total) {
+  if (!Expect(generator, "done", 30)) return false;
+  generator.Wait(10);
+  server.Stop();
+  if (!sink_.fault().empty()) {
+    Fail(name + ": " + sink_.fault());
+    return false;
+  }
+  if (sink_.bytes() != total) {
+    Fail(name + ": " + std::to_string(sink_.bytes()) + " bytes delivered for " + std::to_string(total) + " sent");
+    return false;
+  }
+  return true;
+}
 
-  std::vector<uint8_t> datagram(size, 'u');
-  SocketHandle s = SocketCreate(kAfInet, kSockDgram, kIpprotoUdp);
-  SocketAddressIn to = MakeSocketAddress(kInaddrLoopback, port);
-  auto start = Clock::now();
-  for (int i = 0; i < datagrams; ++i) {
-    SocketSendTo(s, datagram.data(), size, to);
-    // Pace the sender so the receive buffer does not overflow.
-    auto deadline = Clock::now() + std::chrono::seconds(2);
-    while (host.blocks.load() + 128 < static_cast<unsigned long long>(i) && Clock::now() < deadline) {
-      std::this_thread::yield();
+// ---------------------------------------------------------------------------
+// TCP bulk: one client streams the checked pattern; throughput, server CPU
+// per GB and receive-path calls per delivered block.
+
+std::optional<BulkRun> NetworkBench::RunBulk(Variant variant) {
+  const std::string name = std::string("TCP bulk transfer into the ") + VariantName(variant);
+  Phase phase(*watchdog_, name, 240);
+  const uint64_t total = load_.bulkBytes;
+  sink_.Reset(BlockSink::Check::kStream);
+  ServerUnderTest server(variant, library_, &sink_);
+  ChildProcess generator;
+  const std::vector<std::string> arguments = {"--generator", "tcp-stream", std::to_string(total),
+                                              std::to_string(kBulkWarmup)};
+  if (!StartTcpLoad(name, server, generator, arguments, kBulkWarmup)) {
+    return std::nullopt;
+  }
+  const auto start = Clock::now();
+  const double cpuStart = ProcessCpuSeconds();
+  const ReceiveCallCounts callsStart = CurrentCallCounts();
+  const uint64_t blocksStart = sink_.blocks();
+  generator.Send("go");
+  if (!AwaitTotal(name, total)) return std::nullopt;
+  const double seconds = SecondsSince(start);
+  const double cpu = ProcessCpuSeconds() - cpuStart;
+  const ReceiveCallCounts calls = CurrentCallCounts() - callsStart;
+  const uint64_t blocks = sink_.blocks() - blocksStart;
+  if (!FinishTcpLoad(name, server, generator, total)) return std::nullopt;
+  const uint64_t measured = total - kBulkWarmup;
+  BulkRun run{measured / 1e6 / seconds, cpu / (measured / 1e9),
+              blocks > 0 ? static_cast<double>(calls.total()) / static_cast<double>(blocks) : 0, calls, blocks};
+  std::printf("  %-8s %8.1f MB/s  %6.3f s CPU per GB  %5.2f receive calls per block (%llu blocks)\n",
+              VariantName(variant), run.megabytesPerSecond, run.cpuSecondsPerGigabyte, run.callsPerBlock,
+              static_cast<unsigned long long>(blocks));
+  std::fflush(stdout);
+  return run;
+}
+
+std::string CallBreakdown(const ReceiveCallCounts& calls, uint64_t blocks) {
+  std::ostringstream text;
+  text.precision(2);
+  text << std::fixed;
+  bool first = true;
+  for (std::size_t i = 0; i < kReceiveCallKinds; ++i) {
+    if (calls.calls[i] == 0) continue;
+    text << (first ? "" : ", ") << ReceiveCallName(i) << " "
+         << static_cast<double>(calls.calls[i]) / static_cast<double>(blocks ? blocks : 1);
+    first = false;
+  }
+  return first ? "none" : text.str();
+}
+
+void NetworkBench::BulkGroup() {
+  std::printf("\nTCP bulk: one client sends %llu MiB (checked pattern, 64 KiB sends); %d rounds\n",
+              static_cast<unsigned long long>(load_.bulkBytes >> 20), rounds_);
+  Figure throughput{"TCP bulk throughput, MB/s", {}, {}, {Goal::Kind::kRatioAtLeast, 1.0}, 1};
+  Figure cpu{"TCP bulk server CPU, s per GB", {}, {}, {Goal::Kind::kRatioAtMost, 1.0}, 3};
+  Figure calls{"receive-path calls per delivered block", {}, {}, {Goal::Kind::kPluginAtMost, 1.2}, 2};
+  ReceiveCallCounts sums[2];
+  uint64_t blocks[2] = {0, 0};
+  for (int round = 0; round < rounds_ && !failed_; ++round) {
+    for (Variant variant : RoundOrder(round)) {
+      std::optional<BulkRun> run = RunBulk(variant);
+      if (!run) return;
+      const bool plugin = variant == Variant::kPlugin;
+      (plugin ? throughput.plugin : throughput.plain).push_back(run->megabytesPerSecond);
+      (plugin ? cpu.plugin : cpu.plain).push_back(run->cpuSecondsPerGigabyte);
+      (plugin ? calls.plugin : calls.plain).push_back(run->callsPerBlock);
+      for (std::size_t i = 0; i < kReceiveCallKinds; ++i) sums[plugin ? 0 : 1].calls[i] += run->calls.calls[i];
+      blocks[plugin ? 0 : 1] += run->blocks;
     }
   }
-  // Wait for the rest, but stop once nothing has arrived for 300 ms (lost).
-  auto lastArrival = Clock::now();
-  unsigned long long seen = host.blocks.load();
-  while (seen < static_cast<unsigned long long>(datagrams) &&
-         Clock::now() - lastArrival < std::chrono::milliseconds(300)) {
-    SleepMs(1);
-    if (host.blocks.load() != seen) {
-      seen = host.blocks.load();
-      lastArrival = Clock::now();
+  figures_.push_back(throughput);
+  figures_.push_back(cpu);
+  figures_.push_back(calls);
+  notes_.push_back("receive-path calls per block, all bulk rounds: plug-in " + CallBreakdown(sums[0], blocks[0]) +
+                   "; plain " + CallBreakdown(sums[1], blocks[1]));
+}
+
+// ---------------------------------------------------------------------------
+// 64 clients sending 64-byte messages at once: messages delivered per second.
+
+std::optional<double> NetworkBench::RunMessages(Variant variant) {
+  const std::string name = std::string("64 clients into the ") + VariantName(variant);
+  Phase phase(*watchdog_, name, 240);
+  const uint64_t perClient = load_.messagesPerClient;
+  // Every client's first message delivered: every reader is running.
+  const uint64_t warmup = kMessageClients * kMessageSize;
+  const uint64_t total = warmup * perClient;
+  sink_.Reset(BlockSink::Check::kTagged);
+  ServerUnderTest server(variant, library_, &sink_);
+  ChildProcess generator;
+  if (!StartTcpLoad(name, server, generator,
+                    {"--generator", "tcp-messages", std::to_string(kMessageClients), std::to_string(perClient),
+                     std::to_string(kMessageSize), std::to_string(kMessageSenderThreads)},
+                    warmup)) {
+    return std::nullopt;
+  }
+  const auto start = Clock::now();
+  generator.Send("go");
+  if (!AwaitTotal(name, total)) return std::nullopt;
+  const double seconds = SecondsSince(start);
+  if (!FinishTcpLoad(name, server, generator, total)) return std::nullopt;
+  const double rate = static_cast<double>(kMessageClients * (perClient - 1)) / seconds;
+  std::printf("  %-8s %10.0f messages/s  (%llu blocks for %llu messages)\n", VariantName(variant), rate,
+              static_cast<unsigned long long>(sink_.blocks()),
+              static_cast<unsigned long long>(kMessageClients * perClient));
+  std::fflush(stdout);
+  return rate;
+}
+
+void NetworkBench::MessagesGroup() {
+  std::printf("\n%d TCP clients at once, %llu messages of %zu bytes each (no Nagle delay); %d rounds\n",
+              kMessageClients, static_cast<unsigned long long>(load_.messagesPerClient), kMessageSize,
+              rounds_);
+  Figure messages{"64 clients x 64-byte messages, messages/s", {}, {}, {Goal::Kind::kRatioAtLeast, 1.0}, 0};
+  for (int round = 0; round < rounds_ && !failed_; ++round) {
+    for (Variant variant : RoundOrder(round)) {
+      std::optional<double> rate = RunMessages(variant);
+      if (!rate) return;
+      (variant == Variant::kPlugin ? messages.plugin : messages.plain).push_back(*rate);
     }
   }
-  double seconds = std::chrono::duration<double>(lastArrival - start).count();
-  SocketClose(s);
-  unsigned long long received = host.blocks.load();
-  std::printf("UDP: %llu of %d datagrams of %d bytes in %.2f s = %.0f datagrams/s (%.2f%% lost)\n",
-              received, datagrams, size, seconds, received / seconds,
-              100.0 * (datagrams - static_cast<double>(received)) / datagrams);
-  plugin.RemoveConsumer(1);
-  return received > 0;
+  figures_.push_back(messages);
+}
+
+// ---------------------------------------------------------------------------
+// UDP: the plain loop's capacity first, then both at 0.9 of it.
+
+std::optional<UdpRun> NetworkBench::RunUdp(Variant variant, uint64_t count, double rate) {
+  const std::string name = std::string("UDP into the ") + VariantName(variant);
+  Phase phase(*watchdog_, name, 120);
+  sink_.Reset(BlockSink::Check::kCount, true);
+  ServerUnderTest server(variant, library_, &sink_);
+  std::string error;
+  if (!server.Start(true, kTcpTimeoutSeconds, &error)) {
+    Fail(name + ": " + error);
+    return std::nullopt;
+  }
+  ChildProcess generator;
+  char rateText[32];
+  std::snprintf(rateText, sizeof rateText, "%.0f", rate);
+  if (!generator.Spawn({"--generator", "udp", std::to_string(server.port()), std::to_string(count),
+                        std::to_string(kDatagramSize), rateText},
+                       &error)) {
+    Fail(error);
+    return std::nullopt;
+  }
+  if (!Expect(generator, "ready", 30)) return std::nullopt;
+  const auto start = Clock::now();
+  generator.Send("go");
+  std::string done;
+  if (!Expect(generator, "done", 60, &done)) return std::nullopt;
+  const unsigned long long sent = std::strtoull(done.c_str() + 5, nullptr, 10);
+  // The rest still queued arrives; stop once nothing came for 200 ms.
+  uint64_t seen = sink_.blocks();
+  auto quietSince = Clock::now();
+  const auto limit = Clock::now() + std::chrono::seconds(10);
+  while (Clock::now() - quietSince < std::chrono::milliseconds(200) && Clock::now() < limit) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    if (sink_.blocks() != seen) {
+      seen = sink_.blocks();
+      quietSince = Clock::now();
+    }
+  }
+  generator.Wait(10);
+  server.Stop();
+  const uint64_t delivered = sink_.blocks();
+  if (sent == 0 || delivered == 0 || delivered > sent) {
+    Fail(name + ": " + std::to_string(delivered) + " datagrams delivered for " + std::to_string(sent) + " sent");
+    return std::nullopt;
+  }
+  const double seconds = std::chrono::duration<double>(sink_.lastArrival() - start).count();
+  UdpRun run{static_cast<double>(delivered) / seconds,
+             100.0 * static_cast<double>(sent - delivered) / static_cast<double>(sent)};
+  std::printf("  %-8s %10.0f datagrams/s delivered, %6.2f %% lost (%llu of %llu)\n", VariantName(variant),
+              run.deliveredPerSecond, run.lossPercent, static_cast<unsigned long long>(delivered), sent);
+  std::fflush(stdout);
+  return run;
+}
+
+void NetworkBench::UdpGroup() {
+  std::printf("\nUDP capacity of the plain recvfrom loop: %llu datagrams of %zu bytes, sent as fast as possible\n",
+              static_cast<unsigned long long>(load_.udpCapacityDatagrams), kDatagramSize);
+  std::vector<double> capacities;
+  for (int run = 0; run < load_.udpCapacityRuns; ++run) {
+    std::optional<UdpRun> blast = RunUdp(Variant::kPlain, load_.udpCapacityDatagrams, 0);
+    if (!blast) return;
+    capacities.push_back(blast->deliveredPerSecond);
+  }
+  const double capacity = Median(capacities);
+  const double rate = 0.9 * capacity;
+  const uint64_t count = static_cast<uint64_t>(rate * load_.udpPacedSeconds);
+  std::printf("\nUDP at 0.9 of that capacity: %.0f datagrams/s, %llu datagrams per run; %d rounds\n", rate,
+              static_cast<unsigned long long>(count), rounds_);
+  Figure delivered{"UDP delivered at 0.9 capacity, datagrams/s", {}, {}, {Goal::Kind::kRatioAtLeast, 0.97}, 0};
+  Figure loss{"UDP loss at 0.9 capacity, %", {}, {}, {Goal::Kind::kRatioAtMost, 2.0}, 2};
+  for (int round = 0; round < rounds_ && !failed_; ++round) {
+    for (Variant variant : RoundOrder(round)) {
+      std::optional<UdpRun> run = RunUdp(variant, count, rate);
+      if (!run) return;
+      const bool plugin = variant == Variant::kPlugin;
+      (plugin ? delivered.plugin : delivered.plain).push_back(run->deliveredPerSecond);
+      (plugin ? loss.plugin : loss.plain).push_back(run->lossPercent);
+    }
+  }
+  figures_.push_back(delivered);
+  figures_.push_back(loss);
+  char note[160];
+  std::snprintf(note, sizeof note, "plain recvfrom loop capacity: %.0f datagrams/s (median of %zu runs)", capacity,
+                capacities.size());
+  notes_.push_back(note);
+}
+
+// ---------------------------------------------------------------------------
+// Ping: one client sends 16 bytes and waits until the host's Deliver has
+// them, then sends the next.
+
+std::optional<PingRun> NetworkBench::RunPing(Variant variant) {
+  const std::string name = std::string("ping into the ") + VariantName(variant);
+  Phase phase(*watchdog_, name, 120);
+  sink_.Reset(BlockSink::Check::kCount);
+  ServerUnderTest server(variant, library_, &sink_);
+  std::string error;
+  if (!server.Start(false, kTcpTimeoutSeconds, &error)) {
+    Fail(name + ": " + error);
+    return std::nullopt;
+  }
+  int fd = ConnectLoopback(server.port(), true);
+  if (fd < 0) {
+    Fail(name + ": cannot connect");
+    return std::nullopt;
+  }
+  const uint8_t message[kPingSize] = {'p', 'i', 'n', 'g'};
+  std::vector<double> latencies;
+  uint64_t expected = 0;
+  for (int i = 0; i <= load_.pings; ++i) {  // the first one only wakes the path
+    const auto start = Clock::now();
+    expected += kPingSize;
+    if (!SendAll(fd, message, sizeof message) || !sink_.WaitBytes(expected, 10)) {
+      close(fd);
+      Fail(name + ": ping " + std::to_string(i) + " was not delivered within 10 s");
+      return std::nullopt;
+    }
+    if (i > 0) latencies.push_back(SecondsSince(start) * 1e6);
+  }
+  close(fd);
+  server.Stop();
+  PingRun run{Percentile(latencies, 0.50), Percentile(latencies, 0.99)};
+  std::printf("  %-8s p50 %7.1f us  p99 %7.1f us\n", VariantName(variant), run.p50Us, run.p99Us);
+  std::fflush(stdout);
+  return run;
+}
+
+void NetworkBench::PingGroup() {
+  std::printf("\nPing latency: %d messages of %zu bytes, each sent once the last was delivered; %d rounds\n",
+              load_.pings, kPingSize, rounds_);
+  Figure p50{"ping latency p50, us", {}, {}, {}, 1};
+  Figure p99{"ping latency p99, us", {}, {}, {Goal::Kind::kRatioAtMost, 1.1}, 1};
+  for (int round = 0; round < rounds_ && !failed_; ++round) {
+    for (Variant variant : RoundOrder(round)) {
+      std::optional<PingRun> run = RunPing(variant);
+      if (!run) return;
+      (variant == Variant::kPlugin ? p50.plugin : p50.plain).push_back(run->p50Us);
+      (variant == Variant::kPlugin ? p99.plugin : p99.plain).push_back(run->p99Us);
+    }
+  }
+  figures_.push_back(p50);
+  figures_.push_back(p99);
+}
+
+void NetworkBench::Run() {
+  if (options_.Wanted("bulk") && !failed_) BulkGroup();
+  if (options_.Wanted("messages") && !failed_) MessagesGroup();
+  if (options_.Wanted("udp") && !failed_) UdpGroup();
+  if (options_.Wanted("ping") && !failed_) PingGroup();
+  PrintFigures("network_bench: plug-in vs plain server (median of " + std::to_string(rounds_) +
+                   " interleaved rounds, ratio = plug-in / plain)",
+               figures_, notes_);
+}
+
+bool ParseOptions(int argc, char** argv, CommonOptions* options) {
+  options->plugin = LANFEED_PLUGIN_PATH;
+  for (int i = 1; i < argc; ++i) {
+    if (!ParseCommonOption(argc, argv, &i, options)) return false;
+  }
+  return true;
 }
 
 }  // namespace
+}  // namespace bench
 
-int main() {
-  if (SocketsStartup() != 0) return 1;
-  CountingHost host;
-  bool ok;
-  {
-    InputPlugin plugin;
-    plugin.Initialize(&host);
-    ok = RunTcp(host, plugin);
-    ok = RunUdp(host, plugin) && ok;
-    plugin.Uninitialize();
+int main(int argc, char** argv) {
+  using namespace bench;
+  if (IsGeneratorCall(argc, argv)) return RunLoadGenerator(argc, argv);
+  CommonOptions options;
+  if (!ParseOptions(argc, argv, &options)) {
+    std::fprintf(stderr,
+                 "usage: %s [--quick] [--rounds N] [--plugin PATH] [--only bulk,messages,udp,ping]\n", argv[0]);
+    return 2;
   }
-  SocketsCleanup();
-  std::printf(ok ? "ok\n" : "FAILED\n");
-  return ok ? 0 : 1;
+  EnableCallCounting();
+  ExcludeThisThread();  // this thread drives and reads its children's pipes
+  Watchdog watchdog;
+  PluginLibrary library;
+  std::string error;
+  if (!library.Load(options.plugin, &error)) {
+    std::printf("FAILED: %s\n", error.c_str());
+    return 1;
+  }
+  std::printf("network_bench%s: plug-in %s, %d interleaved rounds per figure\n", options.quick ? " --quick" : "",
+              options.plugin.c_str(), options.roundCount());
+  NetworkBench bench(options, &library, &watchdog);
+  bench.Run();
+  if (bench.failed()) {
+    std::printf("FAILED (see above)\n");
+    return 1;
+  }
+  std::printf("ok: every TCP byte delivered once and in order\n");
+  return 0;
 }
