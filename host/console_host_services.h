@@ -1,5 +1,6 @@
-// The reference host's HostServices: every call becomes one line of text
-// handed to a sink (stdout in lanfeed-host, a vector in tests).
+// The reference host's HostServices as text: every call becomes one line
+// handed to a sink (in lanfeed-host: stdout in text mode, stderr in raw mode;
+// a vector in tests).
 //
 // Thread-safety: the plug-in calls Deliver, ShowFeedback, WriteLog and
 // SetStatusProperty from its own threads, several at once. Lines are built

@@ -19,14 +19,10 @@ bool BuildDefaultConfiguration(IInputPlugin* plugin, ConfigTree* tree) {
   return true;
 }
 
-bool WriteDefaultConfigFile(IInputPlugin* plugin, const std::string& path, std::string* error) {
-  ConfigTree tree;
-  if (!BuildDefaultConfiguration(plugin, &tree)) {
-    *error = "the plug-in wrote no default configuration";
-    return false;
-  }
-  tree.document().prepend_child(pugi::node_comment).set_value(kEditorNote);
-  if (!tree.SaveFile(path)) {
+bool SaveDefaultConfigFile(ConfigTree* tree, const std::string& path, std::string* error) {
+  tree->document().prepend_child(pugi::node_comment).set_value(kEditorNote);
+  bool saved = tree->SaveFile(path);
+  if (!saved) {
     *error = "cannot write " + path;
     return false;
   }
@@ -45,16 +41,19 @@ DeviceSettings EffectiveSettings(ConfigNode* root) {
   return settings;
 }
 
+std::string DescribeSettings(const DeviceSettings& settings) {
+  if (settings.Enabled == 0) return "disabled, nothing listens";
+  if (settings.Protocol == kProtocolUdp) return "UDP port " + std::to_string(settings.Port);
+  return "TCP port " + std::to_string(settings.Port) + ", time-out " +
+         (settings.TCPTimeout == 0 ? std::string("none") : std::to_string(settings.TCPTimeout) + " s");
+}
+
 std::string DescribeStartup(const PluginDescriptor& descriptor, const std::string& pluginPath,
                             const std::string& configSource, const DeviceSettings& settings) {
-  std::string line = "plug-in \"" + (descriptor.DisplayName != nullptr ? ToUtf8(descriptor.DisplayName) : "") +
-                     "\" version " + std::to_string(descriptor.Version >> 16) + "." +
-                     std::to_string(descriptor.Version & 0xFFFF) + " kind " + std::to_string(descriptor.Kind) +
-                     " (" + pluginPath + "); configuration: " + configSource + "; ";
-  if (settings.Enabled == 0) return line + "disabled, nothing listens";
-  if (settings.Protocol == kProtocolUdp) return line + "UDP port " + std::to_string(settings.Port);
-  return line + "TCP port " + std::to_string(settings.Port) + ", time-out " +
-         (settings.TCPTimeout == 0 ? std::string("none") : std::to_string(settings.TCPTimeout) + " s");
+  return "plug-in \"" + (descriptor.DisplayName != nullptr ? ToUtf8(descriptor.DisplayName) : "") + "\" version " +
+         std::to_string(descriptor.Version >> 16) + "." + std::to_string(descriptor.Version & 0xFFFF) + " kind " +
+         std::to_string(descriptor.Kind) + " (" + pluginPath + "); configuration: " + configSource + "; " +
+         DescribeSettings(settings);
 }
 
 }  // namespace lanfeed::host

@@ -14,15 +14,19 @@ namespace lanfeed::host {
 // defaults. Returns false when the plug-in refused (non-zero result).
 bool BuildDefaultConfiguration(IInputPlugin* plugin, ConfigTree* tree);
 
-// BuildDefaultConfiguration, then saves the tree, indented and with a short
-// comment for the person editing it, to `path`. On failure returns false
-// with `error` set.
-bool WriteDefaultConfigFile(IInputPlugin* plugin, const std::string& path, std::string* error);
+// Saves a tree that BuildDefaultConfiguration filled, indented and with a
+// short comment for the person editing it, to `path`. On failure returns
+// false with `error` set.
+bool SaveDefaultConfigFile(ConfigTree* tree, const std::string& path, std::string* error);
 
 // What the plug-in makes of the configuration node `root` (null: disabled):
 // the same reading it does in Configure, run here so that the host can say
 // what is listening.
 DeviceSettings EffectiveSettings(ConfigNode* root);
+
+// What listens, for a person: "TCP port 58627, time-out 60 s", "UDP port 9000",
+// "disabled, nothing listens".
+std::string DescribeSettings(const DeviceSettings& settings);
 
 // One line for a person: the plug-in's descriptor, where its configuration
 // came from and what listens, e.g.

@@ -1,52 +1,167 @@
 #include "host/host_options.h"
 
 #include <cstring>
+#include <limits>
+#include <optional>
+#include <string_view>
+
+#ifndef LANFEED_HOST_VERSION
+#error "the build defines LANFEED_HOST_VERSION as the project's version"
+#endif
 
 namespace lanfeed::host {
 
+const char kHostVersion[] = LANFEED_HOST_VERSION;
+
 const char kHostUsage[] =
-    "usage: lanfeed-host [--config FILE] [--plugin PATH] [--write-default-config FILE]\n"
-    "  --config FILE                the plug-in's configuration (XML); default: its defaults\n"
-    "  --plugin PATH                the plug-in library; default: LanFeedPlugin.so beside the program\n"
-    "  --write-default-config FILE  write the plug-in's default configuration to FILE and exit\n"
-    "Runs the plug-in with one consumer and prints every delivery, feedback request, log line\n"
-    "and status change; SIGINT or SIGTERM stops it.\n";
+    "usage: lanfeed-host [--config FILE] [--tcp PORT | --udp PORT] [--timeout SECONDS]\n"
+    "                    [--output text|jsonl|raw] [--keep-retrying] [--plugin PATH]\n"
+    "       lanfeed-host --write-default-config FILE\n"
+    "       lanfeed-host --version | --help\n"
+    "Runs LanFeedPlugin with one consumer and writes out what it hands over.\n"
+    "  --config FILE       the plug-in's configuration (XML); default: the plug-in's defaults\n"
+    "  --tcp PORT          serve TCP on PORT (0-65535), replacing the configuration's protocol and port\n"
+    "  --udp PORT          serve UDP on PORT\n"
+    "  --timeout SECONDS   TCP inactivity time-out; 0: none\n"
+    "  --output MODE       text: lines for people (default)\n"
+    "                      jsonl: one JSON object per line for every event\n"
+    "                      raw: the received bytes on stdout, nothing else; events on stderr\n"
+    "  --keep-retrying     when the socket cannot be opened (port taken), retry every 5 s\n"
+    "                      instead of exiting\n"
+    "  --plugin PATH       the plug-in library; default: beside the program, or in ../lib/lanfeed/\n"
+    "  --write-default-config FILE\n"
+    "                      write the plug-in's default configuration (with --tcp, --udp,\n"
+    "                      --timeout applied) to FILE and exit\n"
+    "Ctrl-C or SIGTERM stops the host; SIGHUP (not on Windows) re-reads the --config file.\n"
+    "Exit codes: 0 stopped cleanly, 1 configuration, plug-in, socket or output failed, 2 usage.\n";
+
+namespace {
+
+// Decimal digits only, at most `max`.
+std::optional<int32_t> ParseNumber(std::string_view text, int32_t max) {
+  if (text.empty() || text.size() > 10) return std::nullopt;
+  int64_t value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    value = value * 10 + (c - '0');
+  }
+  if (value > max) return std::nullopt;
+  return static_cast<int32_t>(value);
+}
+
+enum class Option { kConfig, kPlugin, kWriteDefaults, kTcp, kUdp, kTimeout, kOutput, kKeepRetrying, kHelp, kVersion };
+
+struct OptionName {
+  const char* name;
+  Option option;
+  bool takesValue;
+};
+
+const OptionName kOptions[] = {
+    {"--config", Option::kConfig, true},
+    {"--plugin", Option::kPlugin, true},
+    {"--write-default-config", Option::kWriteDefaults, true},
+    {"--tcp", Option::kTcp, true},
+    {"--udp", Option::kUdp, true},
+    {"--timeout", Option::kTimeout, true},
+    {"--output", Option::kOutput, true},
+    {"--keep-retrying", Option::kKeepRetrying, false},
+    {"--help", Option::kHelp, false},
+    {"-h", Option::kHelp, false},
+    {"--version", Option::kVersion, false},
+};
+
+// Stores one option's value; false with `error` set when it is unusable.
+bool Apply(Option option, const std::string& value, HostOptions* o, std::string* error) {
+  auto port = [&](int32_t protocol, const char* name) {
+    std::optional<int32_t> number = ParseNumber(value, 65535);
+    if (!number) {
+      *error = std::string(name) + ": '" + value + "' is not a port number (0 to 65535)";
+      return false;
+    }
+    o->overrides.protocol = protocol;
+    o->overrides.port = number;
+    return true;
+  };
+  switch (option) {
+    case Option::kConfig: o->configFile = value; return true;
+    case Option::kPlugin: o->pluginPath = value; return true;
+    case Option::kWriteDefaults: o->writeDefaultConfig = value; return true;
+    case Option::kTcp: return port(1, "--tcp");
+    case Option::kUdp: return port(0, "--udp");
+    case Option::kTimeout: {
+      o->overrides.tcpTimeout = ParseNumber(value, std::numeric_limits<int32_t>::max());
+      if (!o->overrides.tcpTimeout) *error = "--timeout: '" + value + "' is not a number of seconds";
+      return o->overrides.tcpTimeout.has_value();
+    }
+    case Option::kOutput:
+      if (value == "text") {
+        o->output = OutputMode::kText;
+      } else if (value == "jsonl") {
+        o->output = OutputMode::kJsonLines;
+      } else if (value == "raw") {
+        o->output = OutputMode::kRaw;
+      } else {
+        *error = "--output: '" + value + "' is not one of text, jsonl, raw";
+        return false;
+      }
+      return true;
+    case Option::kKeepRetrying: o->keepRetrying = true; return true;
+    case Option::kHelp: o->help = true; return true;
+    case Option::kVersion: o->version = true; return true;
+  }
+  return false;
+}
+
+}  // namespace
 
 bool ParseHostOptions(int argc, const char* const* argv, HostOptions* options, std::string* error) {
-  struct ValueOption {
-    const char* name;
-    std::string HostOptions::*field;
-  };
-  static const ValueOption kValueOptions[] = {
-      {"--config", &HostOptions::configFile},
-      {"--plugin", &HostOptions::pluginPath},
-      {"--write-default-config", &HostOptions::writeDefaultConfig},
-  };
   *options = HostOptions{};
+  bool seen[sizeof(kOptions) / sizeof(kOptions[0])] = {};
   for (int i = 1; i < argc; ++i) {
-    const char* arg = argv[i];
-    if (std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0) {
-      options->help = true;
-      continue;
+    std::string arg = argv[i];
+    std::optional<std::string> inlineValue;
+    std::size_t equals = arg.find('=');
+    if (arg.rfind("--", 0) == 0 && equals != std::string::npos) {
+      inlineValue = arg.substr(equals + 1);
+      arg.resize(equals);
     }
-    const ValueOption* matched = nullptr;
-    for (const ValueOption& option : kValueOptions) {
-      if (std::strcmp(arg, option.name) == 0) matched = &option;
+    const OptionName* matched = nullptr;
+    for (const OptionName& candidate : kOptions) {
+      if (arg == candidate.name) matched = &candidate;
     }
     if (matched == nullptr) {
-      *error = std::string("unknown argument '") + arg + "'";
+      *error = "unknown argument '" + std::string(argv[i]) + "'";
       return false;
     }
-    if (i + 1 >= argc || argv[i + 1][0] == 0) {
-      *error = std::string(matched->name) + " needs a value";
+    std::string value;
+    if (matched->takesValue) {
+      if (inlineValue) {
+        value = *inlineValue;
+      } else if (i + 1 < argc) {
+        value = argv[++i];
+      }
+      if (value.empty()) {
+        *error = std::string(matched->name) + " needs a value";
+        return false;
+      }
+    } else if (inlineValue) {
+      *error = std::string(matched->name) + " takes no value";
       return false;
     }
-    std::string& field = options->*(matched->field);
-    if (!field.empty()) {
+    // -h and --help are one option; so are --tcp and --udp (below).
+    std::size_t slot = 0;
+    while (kOptions[slot].option != matched->option) ++slot;
+    if (seen[slot]) {
       *error = std::string(matched->name) + " given twice";
       return false;
     }
-    field = argv[++i];
+    seen[slot] = true;
+    if ((matched->option == Option::kTcp || matched->option == Option::kUdp) && options->overrides.port) {
+      *error = "--tcp and --udp exclude each other";
+      return false;
+    }
+    if (!Apply(matched->option, value, options, error)) return false;
   }
   return true;
 }

@@ -1,120 +1,145 @@
-// lanfeed-host: the reference host. Loads LanFeedPlugin, configures it, registers
-// one consumer and prints what the plug-in hands over until SIGINT or SIGTERM.
+// lanfeed-host: the reference host. Loads LanFeedPlugin, configures it,
+// registers one consumer and writes out what the plug-in hands over, in the
+// chosen output mode, until it is asked to stop. See kHostUsage for the
+// command line and host_session.h for the calling order.
 //
-//   lanfeed-host [--config FILE] [--plugin PATH] [--write-default-config FILE]
-//
-// Exit codes: 0 after a clean stop or a written default configuration, 1 when
-// the configuration, the plug-in or the output file is unusable, 2 for a bad
+// Exit codes: 0 after a clean stop or a written default configuration; 1
+// when the configuration, the plug-in, the socket or the output fails
+// (output that could not be written at a stop included); 2 for a bad
 // command line.
-#include <pthread.h>
-#include <signal.h>
-
+#include <chrono>
 #include <cstdio>
 #include <string>
 
-#include "host/config_tree.h"
-#include "host/console_host_services.h"
-#include "host/default_config.h"
+#include "host/host_events.h"
 #include "host/host_options.h"
-#include "host/plugin_loader.h"
+#include "host/host_os.h"
+#include "host/host_output.h"
+#include "host/host_session.h"
+#include "host/stream_writer.h"
 
 namespace {
 
-using lanfeed::host::ConsoleHostServices;
+using namespace lanfeed::host;
+using namespace std::chrono_literals;
 
-constexpr lanfeed::ConsumerId kConsumer = 1;
+// A stop completes within 2 s of its request even when a reader never reads:
+// stdout may drain until the first deadline, stderr (the summary) until the
+// second; whatever is left then is counted and the process ends.
+constexpr auto kStdoutGrace = 1000ms;
+constexpr auto kStderrGrace = 1300ms;
 
-void PrintLine(const std::string& line) {
-  std::fputs(line.c_str(), stdout);
-  std::fputc('\n', stdout);
-  std::fflush(stdout);
+std::string ProtocolAndPort(const lanfeed::DeviceSettings& settings) {
+  return std::string(settings.Protocol == lanfeed::kProtocolUdp ? "UDP" : "TCP") + " port " +
+         std::to_string(settings.Port);
 }
 
-// Waits in the calling thread for SIGINT or SIGTERM, which main blocked in
-// every thread, so no signal handler ever runs and nothing of the plug-in is
-// touched from one.
-int WaitForStopSignal(const sigset_t& stopSignals) {
-  int signal = 0;
-  while (sigwait(&stopSignals, &signal) != 0) {
+// Waits for events until one ends the host; returns the exit code.
+int Serve(HostSession* session, HostEvents* events, HostOutput* output) {
+  for (;;) {
+    HostEvent event = events->Wait();
+    switch (event.kind) {
+      case HostEvent::kReload: session->Reload(event.detail); break;
+      case HostEvent::kStop: output->Info("stopping on " + event.detail); return 0;
+      case HostEvent::kOutputFailed: output->Error(event.detail); return 1;
+      case HostEvent::kServeFailed:
+        output->Error("cannot serve " + ProtocolAndPort(session->settings()) + ": " + event.detail +
+                      " (with --keep-retrying the host retries every 5 s)");
+        return 1;
+    }
   }
-  return signal;
 }
 
-int Fail(const std::string& message) {
-  std::fprintf(stderr, "lanfeed-host: %s\n", message.c_str());
-  return 1;
+// Stops the signal watcher's calls before what they use goes.
+struct StopWatching {
+  os::SignalWatcher* signals;
+  ~StopWatching() { signals->Stop(); }
+};
+
+int Run(const HostOptions& options, os::SignalWatcher* signals) {
+  // Declared in the order that lets each part go safely: the writers end
+  // (their threads joined) before the events they post to, and the signal
+  // watcher stops calling before either goes.
+  StreamWriter* outRef = nullptr;
+  StreamWriter* errRef = nullptr;
+  HostEvents events([&] {
+    outRef->BeginStop();
+    errRef->BeginStop();
+  });
+  auto onFailure = [&](const std::string& message) { events.Post({HostEvent::kOutputFailed, message}); };
+  StreamWriter out(os::StandardStream::kOut, onFailure);
+  StreamWriter err(os::StandardStream::kErr, onFailure);
+  outRef = &out;
+  errRef = &err;
+  HostOutput output(options.output, &out, &err,
+                    [&](const std::string& line) { events.Post({HostEvent::kServeFailed, line}); });
+  StopWatching stopWatching{signals};
+
+  int code = 0;
+  bool served = false;
+  std::string error;
+  {
+    HostSession session(options, &output);
+    if (!signals->Start(
+            [&](const os::Signal& signal) {
+              events.Post({signal.kind == os::SignalKind::kReload ? HostEvent::kReload : HostEvent::kStop,
+                           signal.name});
+            },
+            &error)) {
+      output.Error(error);
+      code = 1;
+    } else if (!session.Load(&error)) {
+      output.Error(error);
+      code = 1;
+    } else if (!options.writeDefaultConfig.empty()) {
+      if (session.WriteDefaults(&error)) {
+        output.Info("wrote the default configuration to " + options.writeDefaultConfig);
+      } else {
+        output.Error(error);
+        code = 1;
+      }
+    } else {
+      session.Start();
+      code = Serve(&session, &events, &output);
+      served = true;
+    }
+    session.Stop();
+  }
+  if (served && options.output == OutputMode::kText) output.Info("stopped");  // the other modes: the summary
+
+  auto ended = served ? events.endTime() : std::chrono::steady_clock::now();
+  bool outDone = out.Finish(ended + kStdoutGrace);
+  if (served) output.Error("stopped: " + HostOutput::DescribeTotals(output.totals()));
+  if (uint64_t lost = out.unwrittenBytes(); lost > 0) {
+    output.Error(std::to_string(lost) + " bytes could not be written to stdout");
+    code = 1;
+  }
+  bool errDone = err.Finish(ended + kStderrGrace);
+  if (err.unwrittenBytes() > 0) code = 1;
+  signals->StopCompleted();
+  // A writer stuck in a write that never returns cannot be joined.
+  if ((!outDone && out.writeInProgress()) || (!errDone && err.writeInProgress())) os::ExitNow(code);
+  return code;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  lanfeed::host::HostOptions options;
+  // First, before any thread exists: the signals it watches stay away from
+  // every later thread.
+  os::SignalWatcher signals;
+  os::PrepareProcess();
+
+  HostOptions options;
   std::string error;
-  if (!lanfeed::host::ParseHostOptions(argc, argv, &options, &error)) {
-    std::fprintf(stderr, "lanfeed-host: %s\n%s", error.c_str(), lanfeed::host::kHostUsage);
+  if (!ParseHostOptions(argc, argv, &options, &error)) {
+    std::fprintf(stderr, "lanfeed-host: %s\nTry 'lanfeed-host --help'.\n", error.c_str());
     return 2;
   }
-  if (options.help) {
-    std::fputs(lanfeed::host::kHostUsage, stdout);
-    return 0;
+  if (options.help || options.version) {
+    bool written = options.help ? std::fputs(kHostUsage, stdout) >= 0
+                                : std::fprintf(stdout, "lanfeed-host %s\n", kHostVersion) >= 0;
+    return written && std::fflush(stdout) == 0 ? 0 : 1;
   }
-
-  // Block the stop signals before any thread exists: the plug-in's threads
-  // inherit the mask, so only WaitForStopSignal receives them.
-  sigset_t stopSignals;
-  sigemptyset(&stopSignals);
-  sigaddset(&stopSignals, SIGINT);
-  sigaddset(&stopSignals, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
-  signal(SIGPIPE, SIG_IGN);
-
-  // A configuration that cannot be used stops the host before anything is
-  // loaded or started.
-  lanfeed::host::ConfigTree tree;
-  bool writeDefaults = !options.writeDefaultConfig.empty();
-  if (!writeDefaults && !options.configFile.empty()) {
-    lanfeed::host::XmlError xmlError;
-    if (!tree.LoadFile(options.configFile, &xmlError)) {
-      return Fail(lanfeed::host::FormatXmlError(options.configFile, xmlError));
-    }
-  }
-
-  std::string pluginPath =
-      options.pluginPath.empty() ? lanfeed::host::DefaultPluginPath(argv[0]) : options.pluginPath;
-  ConsoleHostServices services(PrintLine);
-  lanfeed::host::PluginLoader loader;
-  if (!loader.Load(pluginPath, &error)) return Fail(error);
-  lanfeed::IInputPlugin* plugin = loader.plugin();
-  plugin->Initialize(&services);
-
-  if (writeDefaults) {
-    bool written = lanfeed::host::WriteDefaultConfigFile(plugin, options.writeDefaultConfig, &error);
-    plugin->Uninitialize();
-    loader.Release();
-    if (!written) return Fail(error);
-    services.Print("wrote the default configuration to " + options.writeDefaultConfig);
-    return 0;
-  }
-
-  std::string configSource = options.configFile;
-  if (configSource.empty()) {
-    configSource = "defaults";
-    if (!lanfeed::host::BuildDefaultConfiguration(plugin, &tree)) {
-      plugin->Uninitialize();
-      loader.Release();
-      return Fail("the plug-in wrote no default configuration");
-    }
-  }
-  services.Print(lanfeed::host::DescribeStartup(*loader.descriptor(), pluginPath, configSource,
-                                                lanfeed::host::EffectiveSettings(tree.root())));
-  plugin->Configure(tree.root());
-  plugin->AddConsumer(kConsumer);
-
-  int received = WaitForStopSignal(stopSignals);
-  services.Print(received == SIGINT ? "stopping on SIGINT" : "stopping on SIGTERM");
-  plugin->RemoveConsumer(kConsumer);
-  plugin->Uninitialize();
-  loader.Release();
-  services.Print("stopped");
-  return 0;
+  return Run(options, &signals);
 }

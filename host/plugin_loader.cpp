@@ -58,11 +58,10 @@ void PluginLoader::Release() {
   library_.Unload();
 }
 
-std::string DefaultPluginPath(const char* argv0) {
-  std::string program = argv0 != nullptr ? argv0 : "";
-  std::size_t slash = program.find_last_of("/\\");
-  std::string folder = slash == std::string::npos ? "." : program.substr(0, slash);
-  return folder + "/LanFeedPlugin.so";
+std::vector<std::string> PluginCandidates(const std::string& executablePath, const std::string& fileName) {
+  std::size_t slash = executablePath.find_last_of("/\\");
+  std::string folder = slash == std::string::npos ? "." : executablePath.substr(0, slash);
+  return {folder + "/" + fileName, folder + "/../lib/lanfeed/" + fileName};
 }
 
 }  // namespace lanfeed::host

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "platform/library.h"
 #include "plugin/plugin_interface.h"
@@ -37,7 +38,9 @@ class PluginLoader {
   int32_t descriptorCount_ = 0;
 };
 
-// The plug-in's file name beside the running program.
-std::string DefaultPluginPath(const char* argv0);
+// Where the host looks for the plug-in `fileName` when it is not given, in
+// this order: beside the program at `executablePath`, then in
+// ../lib/lanfeed/ from the program's folder (an installed bin/, lib/ layout).
+std::vector<std::string> PluginCandidates(const std::string& executablePath, const std::string& fileName);
 
 }  // namespace lanfeed::host

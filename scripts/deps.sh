@@ -1,5 +1,6 @@
 # Sourced by scripts/run and scripts/test: installs the Debian packages that
-# the given list names when they are missing (needs root for apt-get).
+# the given list names when they are missing (needs root for apt-get). Says
+# what it does on stderr only: scripts/run's stdout is the host's.
 lanfeed_install_packages() {
   local missing=() p
   for p in "$@"; do
@@ -10,12 +11,13 @@ lanfeed_install_packages() {
     echo "missing packages: ${missing[*]} (run as root to install them)" >&2
     return 1
   fi
-  echo "installing: ${missing[*]}"
-  apt-get update -qq
+  echo "installing: ${missing[*]}" >&2
+  apt-get update -qq >&2
   DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 }
 
-LANFEED_NATIVE_PACKAGES=(cmake ninja-build g++ googletest libgtest-dev libgmock-dev libpugixml-dev)
+LANFEED_NATIVE_PACKAGES=(cmake ninja-build g++ googletest libgtest-dev libgmock-dev libpugixml-dev
+  nlohmann-json3-dev dpkg-dev)
 LANFEED_WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
   binutils-mingw-w64-x86-64 binutils-mingw-w64-i686 wine wine64)
 LANFEED_FUZZ_PACKAGES=(clang libclang-rt-14-dev)

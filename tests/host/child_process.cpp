@@ -84,15 +84,20 @@ bool ChildProcess::Start(const std::vector<std::string>& argv, std::string* erro
 }
 
 bool ChildProcess::Pump(std::chrono::milliseconds budget) {
-  pollfd fds[2] = {{outFd_, POLLIN, 0}, {errFd_, POLLIN, 0}};
+  int watchedOut = readStdout_ ? outFd_ : -1;
+  pollfd fds[2] = {{watchedOut, POLLIN, 0}, {errFd_, POLLIN, 0}};
   if (outFd_ < 0 && errFd_ < 0) return false;
+  if (watchedOut < 0 && errFd_ < 0) {
+    usleep(static_cast<useconds_t>(budget.count()) * 1000);  // nothing to read: only time passes
+    return true;
+  }
   int ready = poll(fds, 2, static_cast<int>(budget.count()));
   if (ready <= 0) return true;
   int* fdOf[2] = {&outFd_, &errFd_};
   std::string* textOf[2] = {&out_, &err_};
   for (int i = 0; i < 2; ++i) {
     if (fds[i].fd < 0 || fds[i].revents == 0) continue;
-    char buffer[4096];
+    char buffer[65536];
     ssize_t n = read(fds[i].fd, buffer, sizeof(buffer));
     if (n > 0) {
       textOf[i]->append(buffer, static_cast<std::size_t>(n));
@@ -100,18 +105,34 @@ bool ChildProcess::Pump(std::chrono::milliseconds budget) {
       CloseFd(fdOf[i]);
     }
   }
+  if (outFd_ >= 0 && out_.size() >= closeStdoutAfter_) {
+    out_.resize(closeStdoutAfter_);
+    CloseFd(&outFd_);
+  }
   return outFd_ >= 0 || errFd_ >= 0;
+}
+
+bool ChildProcess::WaitFor(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
+  auto deadline = Clock::now() + timeout;
+  while (!done()) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    if (left.count() <= 0) return false;
+    if (!Pump(std::min(left, std::chrono::milliseconds(100)))) return done();
+  }
+  return true;
 }
 
 bool ChildProcess::WaitForOutput(const std::function<bool(const std::string&)>& done,
                                  std::chrono::milliseconds timeout) {
-  auto deadline = Clock::now() + timeout;
-  while (!done(out_)) {
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-    if (left.count() <= 0) return false;
-    if (!Pump(std::min(left, std::chrono::milliseconds(100)))) return done(out_);
-  }
-  return true;
+  return WaitFor([&] { return done(out_); }, timeout);
+}
+
+void ChildProcess::ReadFor(std::chrono::milliseconds time) {
+  WaitFor([] { return false; }, time);
+}
+
+bool ChildProcess::WaitForError(const std::string& text, std::chrono::milliseconds timeout) {
+  return WaitFor([&] { return err_.find(text) != std::string::npos; }, timeout);
 }
 
 std::vector<std::string> ChildProcess::OutLines() const {
@@ -162,10 +183,9 @@ bool ChildProcess::WaitForExit(std::chrono::milliseconds timeout, int* status) {
       usleep(10000);  // both pipes closed: only the exit is left to wait for
     }
   }
-  // Collect what the child wrote before it exited.
-  for (int i = 0; i < 100 && Pump(std::chrono::milliseconds(20));) {
-    if (outFd_ < 0 && errFd_ < 0) break;
-    ++i;
+  // Collect what the child wrote before it exited (stdout only if read).
+  for (int i = 0; i < 100 && Pump(std::chrono::milliseconds(20)); ++i) {
+    if ((outFd_ < 0 || !readStdout_) && errFd_ < 0) break;
   }
   return true;
 }

@@ -29,6 +29,17 @@ class ChildProcess {
   bool WaitForLine(const std::string& line, std::chrono::milliseconds timeout);
   // Waits for a stdout line that starts with `prefix`.
   bool WaitForLineStartingWith(const std::string& prefix, std::chrono::milliseconds timeout);
+  // Reads output for `time`.
+  void ReadFor(std::chrono::milliseconds time);
+  // Waits until stderr holds `text`.
+  bool WaitForError(const std::string& text, std::chrono::milliseconds timeout);
+
+  // From now on stdout is never read: once its pipe is full, the child's
+  // writes to it block.
+  void StopReadingStdout() { readStdout_ = false; }
+  // Closes the reading end of stdout once `bytes` have been read, as
+  // `| head -c BYTES` does; out() keeps those bytes only.
+  void CloseStdoutAfter(std::size_t bytes) { closeStdoutAfter_ = bytes; }
 
   void Signal(int signal);
   // Waits for the exit, reading the rest of the output. False on time-out
@@ -43,12 +54,15 @@ class ChildProcess {
   // Reads whatever is available within `budget`; false when both pipes hit
   // their end.
   bool Pump(std::chrono::milliseconds budget);
+  bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds timeout);
 
   pid_t pid_ = -1;
   int outFd_ = -1;
   int errFd_ = -1;
   std::string out_;
   std::string err_;
+  bool readStdout_ = true;
+  std::size_t closeStdoutAfter_ = static_cast<std::size_t>(-1);
 };
 
 }  // namespace lanfeed::testing

@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "host/config_overrides.h"
 #include "host/config_tree.h"
 #include "host/default_config.h"
 #include "host/materialise_defaults.h"
@@ -67,6 +68,33 @@ TEST(DeviceReadOnXmlTree, ConfigurationWithoutDeviceUsesTheCreationValues) {
     EXPECT_EQ(settings.Feedback.Flags, 0u) << text << ": no Device element, no feedback";
   }
   EXPECT_EQ(host::EffectiveSettings(nullptr).Enabled, 0);
+}
+
+TEST(SettingOverrides, ReplaceWhatTheyNameAndNothingElse) {
+  struct Case {
+    const char* name;
+    const char* text;
+    host::SettingOverrides overrides;
+    ExpectedSettings expected;
+  };
+  const Case cases[] = {
+      {"NoDeviceYet", "<Plugin/>", {.protocol = 1, .port = 9000}, {.port = 9000}},
+      {"ValueWithCommentAndCdata",
+       "<Plugin><Device><Port> 5000 <![CDATA[1]]></Port><Protocol><!-- tcp -->1</Protocol>"
+       "<Feedback><OnDispatch><Beeper><Freq>4000</Freq></Beeper></OnDispatch></Feedback></Device></Plugin>",
+       {.protocol = 0, .port = 7000, .tcpTimeout = 0},
+       {.protocol = 0, .port = 7000, .timeout = 0, .beeperFreq = 4000}},
+      {"TimeoutOnly", "<Plugin><Device><Port>5000</Port><TCPTimeout>9</TCPTimeout></Device></Plugin>",
+       {.tcpTimeout = 900}, {.port = 5000, .timeout = 900}},
+      {"None", "<Plugin><Device><Enabled>0</Enabled><Port>5</Port></Device></Plugin>", {}, {.enabled = 0, .port = 5}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ConfigTree tree;
+    ASSERT_TRUE(tree.Parse(c.text, nullptr));
+    host::ApplyOverrides(c.overrides, &tree);
+    ExpectSettings(host::EffectiveSettings(tree.root()), c.expected);
+  }
 }
 
 // The shape of an element: name, attributes and element children, recursively.

@@ -7,6 +7,7 @@
 
 #include "host/console_host_services.h"
 #include "host/host_options.h"
+#include "host/json_lines.h"
 #include "platform/text.h"
 
 namespace lanfeed::host {
@@ -129,6 +130,27 @@ TEST(HostOptions, ParsesTheThreeOptions) {
   EXPECT_TRUE(options.pluginPath.empty());
 }
 
+TEST(HostOptions, ParsesTheServingOptions) {
+  const char* argv[] = {"lanfeed-host", "--udp=0", "--timeout", "2147483647", "--output", "raw", "--keep-retrying"};
+  HostOptions options;
+  std::string error;
+  ASSERT_TRUE(ParseHostOptions(7, argv, &options, &error)) << error;
+  EXPECT_EQ(options.overrides.protocol, 0);
+  EXPECT_EQ(options.overrides.port, 0);
+  EXPECT_EQ(options.overrides.tcpTimeout, 2147483647);
+  EXPECT_EQ(options.output, OutputMode::kRaw);
+  EXPECT_TRUE(options.keepRetrying);
+
+  const char* tcp[] = {"lanfeed-host", "--tcp", "65535", "--output=jsonl", "--version"};
+  ASSERT_TRUE(ParseHostOptions(5, tcp, &options, &error)) << error;
+  EXPECT_EQ(options.overrides.protocol, 1);
+  EXPECT_EQ(options.overrides.port, 65535);
+  EXPECT_FALSE(options.overrides.tcpTimeout);
+  EXPECT_EQ(options.output, OutputMode::kJsonLines);
+  EXPECT_FALSE(options.keepRetrying);
+  EXPECT_TRUE(options.version);
+}
+
 TEST(HostOptions, RejectsWhatItCannotUse) {
   struct Case {
     std::vector<const char*> args;
@@ -140,6 +162,16 @@ TEST(HostOptions, RejectsWhatItCannotUse) {
       {{"--plugin", "a", "--plugin", "b"}, "--plugin given twice"},
       {{"--port", "5"}, "unknown argument '--port'"},
       {{"c.xml"}, "unknown argument 'c.xml'"},
+      {{"--tcp", "65536"}, "--tcp: '65536' is not a port number (0 to 65535)"},
+      {{"--udp=+5"}, "--udp: '+5' is not a port number (0 to 65535)"},
+      {{"--tcp", "99999999999"}, "--tcp: '99999999999' is not a port number (0 to 65535)"},
+      {{"--timeout", "2147483648"}, "--timeout: '2147483648' is not a number of seconds"},
+      {{"--timeout", " 5"}, "--timeout: ' 5' is not a number of seconds"},
+      {{"--tcp", "1", "--udp", "2"}, "--tcp and --udp exclude each other"},
+      {{"--output", "json"}, "--output: 'json' is not one of text, jsonl, raw"},
+      {{"--keep-retrying=yes"}, "--keep-retrying takes no value"},
+      {{"-h", "--help"}, "--help given twice"},
+      {{"--tcp="}, "--tcp needs a value"},
   };
   for (const Case& c : cases) {
     std::vector<const char*> argv = {"lanfeed-host"};
@@ -149,6 +181,76 @@ TEST(HostOptions, RejectsWhatItCannotUse) {
     EXPECT_FALSE(ParseHostOptions(static_cast<int>(argv.size()), argv.data(), &options, &error)) << c.error;
     EXPECT_EQ(error, c.error);
   }
+}
+
+TEST(JsonLines, TellsUtf8FromOtherBytes) {
+  struct Case {
+    std::string bytes;
+    bool valid;
+  };
+  const Case cases[] = {
+      {"", true},
+      {std::string("a\0b", 3), true},
+      {"\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x93\xA6 \xF4\x8F\xBF\xBF", true},  // up to U+10FFFF
+      {"\xC3", false},                                                      // cut sequence
+      {"\xC3\xA9\xE2\x82", false},                                          // cut at the end
+      {"\x80", false},                                                      // continuation without lead
+      {"\xC0\xAF", false},                                                  // overlong "/"
+      {"\xE0\x80\xAF", false},                                              // overlong, 3 bytes
+      {"\xF0\x82\x82\xAC", false},                                          // overlong, 4 bytes
+      {"\xED\xA0\x80", false},                                              // surrogate U+D800
+      {"\xF4\x90\x80\x80", false},                                          // above U+10FFFF
+      {"\xFF\xFE", false},
+      {"a\xC3(", false},                                                    // lead without continuation
+  };
+  for (const Case& c : cases) EXPECT_EQ(IsValidUtf8(c.bytes), c.valid) << EscapeBytes(
+      reinterpret_cast<const uint8_t*>(c.bytes.data()), c.bytes.size());
+}
+
+TEST(JsonLines, Base64AndTimeFormats) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"", ""}, {"f", "Zg=="}, {"fo", "Zm8="}, {"foo", "Zm9v"}, {"foob", "Zm9vYg=="},
+      {std::string("\xFF\xFE\x00\x3F", 4), "//4APw=="},
+  };
+  for (const auto& [bytes, encoded] : cases) EXPECT_EQ(Base64(bytes), encoded);
+
+  using namespace std::chrono;
+  sys_days day = year{2024} / February / 29;
+  EXPECT_EQ(Iso8601Utc(day + 23h + 59min + 58s + 7us), "2024-02-29T23:59:58.000007Z");
+  EXPECT_EQ(Iso8601Utc(sys_days(year{1970} / January / 1)), "1970-01-01T00:00:00.000000Z");
+}
+
+TEST(JsonLines, OneObjectPerEvent) {
+  const uint8_t text[] = {'a', '"', '\n'};
+  InputDataRecord record{3, {0, 4, 0, 0, 0}, 3, text};
+  EXPECT_EQ(JsonDelivery("T", record),
+            "{\"time\":\"T\",\"event\":\"deliver\",\"consumer\":3,\"length\":3,\"data\":\"a\\\"\\n\"}\n");
+  const uint8_t binary[] = {0xFF};
+  record.Data = binary;
+  record.DataLength = 1;
+  EXPECT_EQ(JsonDelivery("T", record),
+            "{\"time\":\"T\",\"event\":\"deliver\",\"consumer\":3,\"length\":1,\"data_base64\":\"/w==\"}\n");
+
+  WChar path[] = LF_TEXT("\\d\u00e9ja.wav");
+  FeedbackParams feedback{};
+  feedback.Flags = kFeedbackBeeper | kFeedbackLed;
+  feedback.LEDTime = 65535;
+  feedback.LEDColor = 2;
+  feedback.BeeperTime = -1;
+  feedback.BeeperFreq = 3000;
+  feedback.WaveFilePath = path;
+  feedback.VibratorTime = 50;
+  EXPECT_EQ(JsonFeedback("T", feedback),
+            "{\"time\":\"T\",\"event\":\"feedback\",\"flags\":3,\"led_time\":65535,\"led_color\":2,"
+            "\"beeper_time\":-1,\"beeper_freq\":3000,\"beeper_volume\":0,\"wave_file\":\"\\\\d\xC3\xA9ja.wav\","
+            "\"vibrator_time\":50}\n");
+  EXPECT_EQ(JsonLog("T", 1, LF_TEXT("tab\there")),
+            "{\"time\":\"T\",\"event\":\"log\",\"level\":1,\"text\":\"tab\\there\"}\n");
+  int32_t listening = 1;
+  EXPECT_EQ(JsonStatus("T", 2, 4, &listening),
+            "{\"time\":\"T\",\"event\":\"status\",\"property\":2,\"value\":1}\n");
+  EXPECT_EQ(JsonStatus("T", 9, 2, &listening),
+            "{\"time\":\"T\",\"event\":\"status\",\"property\":9,\"value\":null}\n");
 }
 
 }  // namespace

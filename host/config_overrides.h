@@ -1,0 +1,26 @@
+// Settings given on the command line (--tcp, --udp, --timeout) that replace
+// those of the configuration, written into the configuration tree so that
+// the plug-in reads them the way it reads every setting.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+
+#include "host/config_tree.h"
+
+namespace lanfeed::host {
+
+struct SettingOverrides {
+  std::optional<int32_t> protocol = std::nullopt;    // Device/Protocol: 1 TCP, 0 UDP
+  std::optional<int32_t> port = std::nullopt;        // Device/Port, 0 to 65535
+  std::optional<int32_t> tcpTimeout = std::nullopt;  // Device/TCPTimeout in seconds, 0: none
+
+  bool empty() const { return !protocol && !port && !tcpTimeout; }
+};
+
+// Sets the value of each overridden element of the root's Device element,
+// creating Device and the element where they are missing. Nothing else of
+// the tree changes.
+void ApplyOverrides(const SettingOverrides& overrides, ConfigTree* tree);
+
+}  // namespace lanfeed::host

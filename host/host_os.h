@@ -1,0 +1,97 @@
+// What lanfeed-host needs from the operating system, behind one interface so
+// that the host's own logic is the same on every system. The build compiles
+// exactly one implementation: host/posix/host_os.cpp or host/win32/host_os.cpp.
+// Texts (paths, messages) are UTF-8.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace lanfeed::host::os {
+
+// The plug-in's file name as the build produces it on this system.
+const char* PluginFileName();
+
+// The full path of the running program as the system knows it (symbolic
+// links resolved where the system does so); empty when it cannot be told.
+std::string ExecutablePath();
+
+// True when `path` names an existing file (not a folder).
+bool FileExists(const std::string& path);
+
+// Prepares the process before any thread exists: writes to a closed pipe
+// fail with an error instead of ending the process, and the standard
+// streams carry bytes unchanged (no newline translation).
+void PrepareProcess();
+
+enum class StandardStream { kOut, kErr };
+
+enum class WriteStatus {
+  kWritten,  // `*written` bytes (at least 1) went out
+  kClosed,   // the reader is gone (a closed pipe): nothing more can go out
+  kFailed,   // any other error; `*error` says which
+};
+
+// One write of at most `size` bytes (size > 0) to the stream, blocking while
+// the stream cannot take them. Interrupted writes are retried. On kClosed
+// and kFailed `*error` holds the system's text.
+WriteStatus WriteStream(StandardStream stream, const char* data, std::size_t size, std::size_t* written,
+                        std::string* error);
+
+// Ends the process at once with `code`, without waiting for other threads.
+// For a stop whose output thread is stuck in a write that never returns.
+[[noreturn]] void ExitNow(int code);
+
+enum class SignalKind {
+  kInterrupt,  // SIGINT, Ctrl-C
+  kTerminate,  // SIGTERM, Ctrl-Break, console close, log-off, shut-down
+  kReload,     // SIGHUP (no counterpart on Windows)
+};
+
+struct Signal {
+  SignalKind kind;
+  const char* name;  // "SIGINT", "SIGTERM", "SIGHUP", "Ctrl-C", "Ctrl-Break", "console close"
+};
+
+// Turns the process's stop and reload requests into calls of a handler on a
+// thread that is not the plug-in's and not main's (never inside a signal
+// handler), so the handler may take locks.
+//
+// Create it first in main, before any other thread: on POSIX its
+// constructor blocks the signals in the calling thread, and every thread
+// created later inherits that, so no plug-in thread is ever interrupted by
+// them.
+class SignalWatcher {
+ public:
+  using Handler = std::function<void(const Signal& signal)>;
+
+  SignalWatcher();
+  ~SignalWatcher();  // Stop
+
+  SignalWatcher(const SignalWatcher&) = delete;
+  SignalWatcher& operator=(const SignalWatcher&) = delete;
+
+  // Starts calling `handler`, one signal at a time. False with `error` set
+  // when the system refuses.
+  bool Start(Handler handler, std::string* error);
+  // Stops calling the handler: when Stop returns, no call is running and
+  // none follows, so what the handler uses may go. Idempotent.
+  void Stop();
+
+  // The host has finished its stop. A console close on Windows keeps the
+  // process alive only until its handler returns; the handler waits (a few
+  // seconds at most) for this call so that the stop completes. No effect on
+  // POSIX.
+  void StopCompleted();
+
+  // Defined by each system's implementation (public so that the system's
+  // callbacks there can reach it).
+  struct State;
+
+ private:
+  std::unique_ptr<State> state_;
+};
+
+}  // namespace lanfeed::host::os

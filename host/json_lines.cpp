@@ -1,0 +1,155 @@
+#include "host/json_lines.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include <nlohmann/json.hpp>
+
+#include "platform/text.h"
+
+namespace lanfeed::host {
+
+namespace {
+using Json = nlohmann::ordered_json;  // "time" and "event" first, as written
+
+Json Event(const std::string& time, const char* event) {
+  Json json;
+  json["time"] = time;
+  json["event"] = event;
+  return json;
+}
+
+std::string Line(const Json& json) {
+  // Every string put in is valid UTF-8 (checked or converted), so the
+  // strict handler never throws.
+  return json.dump(-1, ' ', false, Json::error_handler_t::strict) + "\n";
+}
+}  // namespace
+
+bool IsValidUtf8(std::string_view bytes) {
+  std::size_t i = 0;
+  const std::size_t n = bytes.size();
+  while (i < n) {
+    auto at = [&](std::size_t k) { return static_cast<uint8_t>(bytes[k]); };
+    uint8_t lead = at(i);
+    if (lead < 0x80) {
+      ++i;
+      continue;
+    }
+    // Sequence length, smallest code point that needs it, the lead's bits.
+    std::size_t length;
+    uint32_t min;
+    uint32_t code;
+    if ((lead & 0xE0) == 0xC0) {
+      length = 2;
+      min = 0x80;
+      code = lead & 0x1F;
+    } else if ((lead & 0xF0) == 0xE0) {
+      length = 3;
+      min = 0x800;
+      code = lead & 0x0F;
+    } else if ((lead & 0xF8) == 0xF0) {
+      length = 4;
+      min = 0x10000;
+      code = lead & 0x07;
+    } else {
+      return false;  // a continuation byte without a lead, or 0xF8 to 0xFF
+    }
+    if (n - i < length) return false;
+    for (std::size_t k = 1; k < length; ++k) {
+      if ((at(i + k) & 0xC0) != 0x80) return false;
+      code = (code << 6) | (at(i + k) & 0x3F);
+    }
+    if (code < min || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return false;
+    i += length;
+  }
+  return true;
+}
+
+std::string Base64(std::string_view bytes) {
+  static const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string out;
+  out.reserve((bytes.size() + 2) / 3 * 4);
+  std::size_t i = 0;
+  for (; i + 3 <= bytes.size(); i += 3) {
+    uint32_t v = static_cast<uint8_t>(bytes[i]) << 16 | static_cast<uint8_t>(bytes[i + 1]) << 8 |
+                 static_cast<uint8_t>(bytes[i + 2]);
+    out += kAlphabet[v >> 18];
+    out += kAlphabet[(v >> 12) & 63];
+    out += kAlphabet[(v >> 6) & 63];
+    out += kAlphabet[v & 63];
+  }
+  std::size_t left = bytes.size() - i;
+  if (left > 0) {
+    uint32_t v = static_cast<uint8_t>(bytes[i]) << 16;
+    if (left == 2) v |= static_cast<uint8_t>(bytes[i + 1]) << 8;
+    out += kAlphabet[v >> 18];
+    out += kAlphabet[(v >> 12) & 63];
+    out += left == 2 ? kAlphabet[(v >> 6) & 63] : '=';
+    out += '=';
+  }
+  return out;
+}
+
+std::string Iso8601Utc(std::chrono::system_clock::time_point time) {
+  using namespace std::chrono;
+  auto micros = floor<microseconds>(time);
+  auto day = floor<days>(micros);
+  year_month_day date{day};
+  hh_mm_ss<microseconds> clock{micros - day};
+  char text[40];
+  std::snprintf(text, sizeof(text), "%04d-%02u-%02uT%02d:%02d:%02d.%06lldZ", static_cast<int>(date.year()),
+                static_cast<unsigned>(date.month()), static_cast<unsigned>(date.day()),
+                static_cast<int>(clock.hours().count()), static_cast<int>(clock.minutes().count()),
+                static_cast<int>(clock.seconds().count()), static_cast<long long>(clock.subseconds().count()));
+  return text;
+}
+
+std::string JsonDelivery(const std::string& time, const InputDataRecord& record) {
+  Json json = Event(time, "deliver");
+  json["consumer"] = record.Consumer;
+  json["length"] = record.DataLength;
+  std::string_view data;
+  if (record.Data != nullptr) data = {reinterpret_cast<const char*>(record.Data), record.DataLength};
+  if (IsValidUtf8(data)) {
+    json["data"] = data;
+  } else {
+    json["data_base64"] = Base64(data);
+  }
+  return Line(json);
+}
+
+std::string JsonFeedback(const std::string& time, const FeedbackParams& p) {
+  Json json = Event(time, "feedback");
+  json["flags"] = p.Flags;
+  json["led_time"] = p.LEDTime;
+  json["led_color"] = p.LEDColor;
+  json["beeper_time"] = p.BeeperTime;
+  json["beeper_freq"] = p.BeeperFreq;
+  json["beeper_volume"] = p.BeeperVolume;
+  json["wave_file"] = p.WaveFilePath != nullptr ? Json(ToUtf8(p.WaveFilePath)) : Json(nullptr);
+  json["vibrator_time"] = p.VibratorTime;
+  return Line(json);
+}
+
+std::string JsonLog(const std::string& time, int32_t level, const WChar* text) {
+  Json json = Event(time, "log");
+  json["level"] = level;
+  json["text"] = text != nullptr ? ToUtf8(text) : std::string();
+  return Line(json);
+}
+
+std::string JsonStatus(const std::string& time, int32_t property, int32_t size, const void* value) {
+  Json json = Event(time, "status");
+  json["property"] = property;
+  if (value != nullptr && size == static_cast<int32_t>(sizeof(int32_t))) {
+    int32_t status;
+    std::memcpy(&status, value, sizeof(status));
+    json["value"] = status;
+  } else {
+    json["value"] = nullptr;
+  }
+  return Line(json);
+}
+
+}  // namespace lanfeed::host
