@@ -140,7 +140,9 @@ int32_t SocketRecvFrom(SocketHandle s, void* buffer, int32_t length, SocketAddre
 // SocketRecvFrom returns it (a count, 0 when the peer closed or for an empty
 // datagram, -1 with the last error set); 0 when the time-out passed with
 // nothing received; -1 when the call or its wait failed (10004 when the
-// socket was closed meanwhile; 10038 and 10093 as for any call). The checks
+// socket was closed meanwhile, even while a receive ran, whose data is then
+// dropped as a blocking receive drops it; 10038 and 10093 as for any
+// call). The checks
 // SocketRecvFrom makes before receiving (10014, 10057, 10022) report a
 // failed receive: 1, with `*received` -1. `received` must not be null.
 int32_t SocketRecvWithin(SocketHandle s, void* buffer, int32_t length, SocketAddressIn* from,
@@ -177,10 +179,11 @@ void ClearSocketFaults();
 
 // Test seam: while set, every call that may wait (WaitReadable, Accept, Recv,
 // RecvFrom, RecvWithin, Connect, Send, SendTo) runs `hook` with its handle on
-// its own thread after it has found its socket and before it tries the
-// system or waits, so a test can hold a call in that window while another
-// thread closes the socket. Null (the default) removes it. The hook must not
-// call this service for the socket it holds.
+// its own thread once, after it has found its socket and checked that it is
+// open and right before its first system call or wait, so a test can hold a
+// call in that window while another thread closes the socket and opens new
+// ones. Null (the default) removes it. The hook must not call this service
+// for the socket it holds.
 using SocketCallHook = void (*)(SocketHandle s);
 void SetSocketCallHook(SocketCallHook hook);
 

@@ -70,11 +70,23 @@ FaultTable& Faults() {
 
 std::atomic<SocketCallHook> g_callHook{nullptr};
 
-// Runs the call hook of a call that may wait, between its look-up and its
-// first native call.
-void BeforeWaiting(SocketHandle s) {
-  if (SocketCallHook hook = g_callHook.load(std::memory_order_acquire)) hook(s);
-}
+// The call hook's place in one call that may wait: it runs once, right
+// before the call's first native operation and after the call's last check
+// that its socket is open, which is the window where a call could reach a
+// reused socket number if a close freed the native socket at once.
+class CallSeam {
+ public:
+  explicit CallSeam(SocketHandle s) : handle_(s) {}
+  void Pass() {
+    if (passed_) return;
+    passed_ = true;
+    if (SocketCallHook hook = g_callHook.load(std::memory_order_acquire)) hook(handle_);
+  }
+
+ private:
+  const SocketHandle handle_;
+  bool passed_ = false;
+};
 
 // --- Last error, table, look-up ------------------------------------------
 
@@ -226,10 +238,11 @@ class TimeLeft {
 // Waits for `what` until it comes, `time` runs out or the socket is closed.
 // 1 when it came, 0 on time-out, -1 on failure (last error set; 10004 when
 // the socket was closed).
-int32_t WaitUntil(SocketEntry& socket, WaitFor what, TimeLeft& time) {
+int32_t WaitUntil(SocketEntry& socket, WaitFor what, TimeLeft& time, CallSeam& seam) {
   for (;;) {
     if (socket.Closed()) return Fail(kWsaEintr);
     const int32_t slice = time.NextSlice();
+    seam.Pass();
     const int32_t waited = sockets_internal::NativeWait(socket, what, slice);
     if (waited < 0) return FailNative(socket, waited);
     if (socket.Closed()) return Fail(kWsaEintr);
@@ -240,39 +253,39 @@ int32_t WaitUntil(SocketEntry& socket, WaitFor what, TimeLeft& time) {
 
 // SocketRecvWithin once its checks have passed.
 int32_t ReceiveWithin(SocketEntry& socket, void* buffer, int32_t length, SocketAddressIn* from,
-                      int64_t timeout_ms, int32_t* received) {
+                      int64_t timeout_ms, int32_t* received, CallSeam& seam) {
   // On a stream socket the peer is fixed and `from` is left alone, as on Windows.
   SocketAddressIn* sender = socket.type == kSockDgram ? from : nullptr;
   TimeLeft time(timeout_ms);
   for (;;) {
     if (socket.Closed()) return Fail(kWsaEintr);
+    seam.Pass();
     const int32_t result = sockets_internal::NativeReceive(socket, buffer, length, sender);
+    // A close during the receive counts as one during the wait (the shut of
+    // a close would read as the peer's close).
+    if (socket.Closed()) return Fail(kWsaEintr);
     if (result != kWouldBlock) {
-      // The shut of a close reads as the peer's close: report the close.
-      if (socket.Closed()) {
-        *received = Fail(kWsaEintr);
-      } else {
-        *received = result < 0 ? Fail(-result) : result;
-      }
+      *received = result < 0 ? Fail(-result) : result;
       return 1;
     }
     if (timeout_ms == 0) return 0;
-    const int32_t waited = WaitUntil(socket, WaitFor::kReceive, time);
+    const int32_t waited = WaitUntil(socket, WaitFor::kReceive, time, seam);
     if (waited <= 0) return waited;
   }
 }
 
 int32_t SendStream(SocketEntry& socket, SocketHandle s, const void* data, int32_t length) {
   if (!socket.connected) return Fail(kWsaEnotconn);
-  BeforeWaiting(s);
+  CallSeam seam(s);
   const auto* bytes = static_cast<const char*>(data);
   TimeLeft forever(-1);
   int32_t sent = 0;
   while (sent < length) {
     if (socket.Closed()) return Fail(kWsaEintr);
+    seam.Pass();
     const int32_t result = sockets_internal::NativeSend(socket, bytes + sent, length - sent, nullptr);
     if (result == kWouldBlock) {
-      if (WaitUntil(socket, WaitFor::kSend, forever) < 0) return -1;
+      if (WaitUntil(socket, WaitFor::kSend, forever, seam) < 0) return -1;
       continue;
     }
     if (result < 0) return FailNative(socket, result);
@@ -284,17 +297,18 @@ int32_t SendStream(SocketEntry& socket, SocketHandle s, const void* data, int32_
 // One datagram to `to`, or to the connected peer when `to` is null.
 int32_t SendDatagram(SocketEntry& socket, SocketHandle s, const void* data, int32_t length,
                      const SocketAddressIn* to) {
-  BeforeWaiting(s);
+  CallSeam seam(s);
   TimeLeft forever(-1);
   for (;;) {
     if (socket.Closed()) return Fail(kWsaEintr);
+    seam.Pass();
     const int32_t result = sockets_internal::NativeSend(socket, data, length, to);
     if (result >= 0) {
       socket.bound = true;
       return result;
     }
     if (result != kWouldBlock) return FailNative(socket, result);
-    if (WaitUntil(socket, WaitFor::kSend, forever) < 0) return -1;
+    if (WaitUntil(socket, WaitFor::kSend, forever, seam) < 0) return -1;
   }
 }
 
@@ -401,15 +415,16 @@ SocketHandle SocketAccept(SocketHandle s, SocketAddressIn* peer) {
   Pin socket;
   if (!Acquire(s, socket)) return kInvalidSocket;
   if (const int32_t code = CheckAccept(*socket)) return FailHandle(code);
-  BeforeWaiting(s);
+  CallSeam seam(s);
   TimeLeft forever(-1);
   for (;;) {
     if (socket->Closed()) return FailHandle(kWsaEintr);
+    seam.Pass();
     NativeSocket* accepted = nullptr;
     SocketAddressIn address{};
     const int32_t result = sockets_internal::NativeAccept(*socket, &accepted, &address);
     if (result == kWouldBlock) {
-      if (WaitUntil(*socket, WaitFor::kReceive, forever) < 0) return kInvalidSocket;
+      if (WaitUntil(*socket, WaitFor::kReceive, forever, seam) < 0) return kInvalidSocket;
       continue;
     }
     if (result < 0) {
@@ -429,12 +444,12 @@ SocketHandle SocketAccept(SocketHandle s, SocketAddressIn* peer) {
 int32_t SocketWaitReadable(SocketHandle s, int64_t timeout_ms) {
   Pin socket;
   if (!Acquire(s, socket)) return -1;
-  BeforeWaiting(s);
   // A stream socket that neither listens nor is connected can never become
   // readable on Windows; Linux would report it hung up at once.
   const bool idle = socket->type == kSockStream && !socket->listening && !socket->connected;
   TimeLeft time(timeout_ms);
-  return WaitUntil(*socket, idle ? WaitFor::kClose : WaitFor::kReadable, time);
+  CallSeam seam(s);
+  return WaitUntil(*socket, idle ? WaitFor::kClose : WaitFor::kReadable, time, seam);
 }
 
 int32_t SocketRecvWithin(SocketHandle s, void* buffer, int32_t length, SocketAddressIn* from,
@@ -446,8 +461,8 @@ int32_t SocketRecvWithin(SocketHandle s, void* buffer, int32_t length, SocketAdd
     *received = Fail(code);
     return 1;
   }
-  BeforeWaiting(s);
-  return ReceiveWithin(*socket, buffer, length, from, timeout_ms, received);
+  CallSeam seam(s);
+  return ReceiveWithin(*socket, buffer, length, from, timeout_ms, received, seam);
 }
 
 int32_t SocketRecvFrom(SocketHandle s, void* buffer, int32_t length, SocketAddressIn* from) {
@@ -470,14 +485,16 @@ int32_t SocketConnect(SocketHandle s, const SocketAddressIn& address) {
   Pin socket;
   if (!Acquire(s, socket)) return -1;
   if (const int32_t code = CheckConnect(*socket, address)) return Fail(code);
-  BeforeWaiting(s);
+  if (socket->Closed()) return Fail(kWsaEintr);
+  CallSeam seam(s);
+  seam.Pass();
   TimeLeft forever(-1);
   int32_t result = sockets_internal::NativeConnect(*socket, address);
   while (result == kWouldBlock) {
-    if (WaitUntil(*socket, WaitFor::kSend, forever) < 0) return -1;
+    if (WaitUntil(*socket, WaitFor::kSend, forever, seam) < 0) return -1;
     result = sockets_internal::NativeConnectResult(*socket);
   }
-  if (result < 0) return FailNative(*socket, result);
+  if (result < 0 || socket->Closed()) return FailNative(*socket, result < 0 ? result : -kWsaEintr);
   socket->connected = true;
   socket->bound = true;
   return 0;
