@@ -132,19 +132,19 @@ int32_t SocketRecv(SocketHandle s, void* buffer, int32_t length);
 // 10022 when the socket is not bound. Fills `from` when given.
 int32_t SocketRecvFrom(SocketHandle s, void* buffer, int32_t length, SocketAddressIn* from);
 // A receive that waits only when nothing is there to receive: it tries
-// SocketRecvFrom's receive at once and, only when no data, datagram or
-// close of the peer is pending, waits for one for at most `timeout_ms`
-// (< 0: no limit), counted from when that wait begins, then receives.
+// SocketRecvFrom's receive at once and, only when no data, datagram or close
+// of the peer is pending, waits for one for at most `timeout_ms` (< 0: no
+// limit), counted from when that wait begins, then receives.
 // Returns what SocketWaitReadable would have returned before that receive:
 // 1 when a receive was made, with its result in `*received` exactly as
 // SocketRecvFrom returns it (a count, 0 when the peer closed or for an empty
 // datagram, -1 with the last error set); 0 when the time-out passed with
 // nothing received; -1 when the call or its wait failed (10004 when the
-// socket was closed meanwhile, even while a receive ran, whose data is then
-// dropped as a blocking receive drops it; 10038 and 10093 as for any
-// call). The checks
-// SocketRecvFrom makes before receiving (10014, 10057, 10022) report a
-// failed receive: 1, with `*received` -1. `received` must not be null.
+// socket was closed meanwhile, even during a receive, whose data is then
+// dropped as a blocking receive drops it; 10038 and 10093 as for any call).
+// The checks SocketRecvFrom makes before receiving (10014, 10057, 10022)
+// report a failed receive: 1, with `*received` -1. `received` must not be
+// null (10014).
 int32_t SocketRecvWithin(SocketHandle s, void* buffer, int32_t length, SocketAddressIn* from,
                          int64_t timeout_ms, int32_t* received);
 // Closes the socket and wakes every thread waiting on it. Returns 0 or -1.
