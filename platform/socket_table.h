@@ -1,127 +1,168 @@
-// The handle table that every sockets backend keeps: our own SocketHandle
-// numbers mapped to the backend's entries, plus the library's startup count.
-// The entry type provides `void Shut()`: mark the socket closed, release or
-// shut down its native socket and wake every call waiting on it.
+// The handle table of the sockets service: our own SocketHandle numbers
+// mapped to their entries (sockets_internal.h), plus the library's startup
+// count.
 //
 // Guarantees:
 // - Handles are handed out in increasing order from 1 and never reused within
 //   the process, so a stale handle can only fail, never reach a newer socket.
-// - Entries are shared: Find hands out a reference that keeps the entry (and
-//   whatever native resource it owns) alive for the whole call using it, even
-//   when another thread closes the handle meanwhile.
+// - Looking a handle up (Find) takes no lock: it pins the entry with one
+//   atomic increment of the entry's own counter, so calls on different
+//   sockets never wait for each other and calls on one socket only share
+//   that counter. A pinned entry and its native socket stay valid for the
+//   whole call, even when another thread closes the handle meanwhile.
 // - A closed handle is gone at once: every later Find or Close on it fails
-//   with 10038 (WSAENOTSOCK), as does a handle never handed out. Its entry is
-//   shut exactly once, after it left the table and outside the table lock.
+//   with 10038 (WSAENOTSOCK), as does a handle never handed out. Its native
+//   socket is shut (NativeShut) exactly once, at the close, and released
+//   (NativeRelease) exactly once, when the last call that pinned it lets go.
 // - While the library is not started Add, Find and Close fail with 10093
-//   (WSANOTINITIALISED) and the table holds no entry: the last Cleanup shuts
-//   every entry still open, as WSACleanup closes every socket.
+//   (WSANOTINITIALISED) and the table holds no open entry: the last Cleanup
+//   closes every entry still open, as WSACleanup closes every socket.
 // - The table never sets the last error: each call returns 0 or the error
-//   number for the backend to report.
+//   number for the caller to report.
 //
-// Thread-safety: every member may be called from any thread; one mutex guards
-// the count and the map. Keep one instance per backend as a function-local
-// static of a function with internal linkage, not on the heap: the library
-// that holds it can be unloaded and loaded again, and each unload must free it.
+// How a look-up stays safe without a lock: entries are never freed while the
+// table lives. A closed entry, once released, is reused for a later socket,
+// so a look-up that read a stale pointer still reads valid memory; it pins
+// first and then checks that the entry is open and still stands for its
+// handle, and lets go of it otherwise. The slots that map handles to entries
+// are only a hint, read without a lock: handle h lives in slot h mod size,
+// Add skips handle numbers whose slot is taken, and a grown slot array keeps
+// the old one alive for look-ups still reading it.
+//
+// Thread-safety: every member may be called from any thread. Add, Close,
+// Cleanup and WithLock take the table's mutex; Find and unpinning do not
+// (except the unpin that releases an entry, which files it for reuse).
+// Keep one instance as a function-local static of a function with internal
+// linkage, not on the heap: the library that holds it can be unloaded and
+// loaded again, and each unload must free it (its destructor releases every
+// entry and native socket still held).
 #pragma once
 
+#include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <mutex>
-#include <unordered_map>
 #include <utility>
 #include <vector>
 
 #include "platform/sockets.h"
+#include "platform/sockets_internal.h"
 
-namespace lanfeed {
+namespace lanfeed::sockets_internal {
 
-template <typename Entry>
 class SocketTable {
  public:
-  using Ref = std::shared_ptr<Entry>;
-  using Entries = std::unordered_map<SocketHandle, Ref>;
+  // One call's hold on an entry: while it lives the entry keeps its handle
+  // and its native socket. Not copyable; movable.
+  class Pin {
+   public:
+    Pin() = default;
+    ~Pin() { Reset(); }
+    Pin(Pin&& other) noexcept : table_(other.table_), entry_(std::exchange(other.entry_, nullptr)) {}
+    Pin& operator=(Pin&&) = delete;
+    Pin(const Pin&) = delete;
+    Pin& operator=(const Pin&) = delete;
+
+    explicit operator bool() const { return entry_ != nullptr; }
+    SocketEntry& operator*() const { return *entry_; }
+    SocketEntry* operator->() const { return entry_; }
+    void Reset();
+
+   private:
+    friend class SocketTable;
+    Pin(SocketTable* table, SocketEntry* entry) : table_(table), entry_(entry) {}
+    SocketTable* table_ = nullptr;
+    SocketEntry* entry_ = nullptr;
+  };
+
+  // The open entries, as WithLock hands them to its function.
+  class OpenEntries {
+   public:
+    // Whether `predicate` holds for any open entry.
+    template <typename Fn>
+    bool Any(Fn&& predicate) const;
+
+   private:
+    friend class SocketTable;
+    struct Slots;
+    explicit OpenEntries(const Slots* slots) : slots_(slots) {}
+    const Slots* slots_;  // null before the first Add
+  };
 
   SocketTable() = default;
+  ~SocketTable();
   SocketTable(const SocketTable&) = delete;
   SocketTable& operator=(const SocketTable&) = delete;
 
   // Counts one successful startup of the library.
-  void Startup() {
-    std::lock_guard<std::mutex> guard(mutex_);
-    ++started_;
-  }
-
+  void Startup();
   // Counts one cleanup: 10093 when the library is not running (nothing
-  // changes), else 0. The last cleanup empties the table and shuts every
-  // entry that was still open.
-  int32_t Cleanup() {
-    std::vector<Ref> left_open;
-    {
-      std::lock_guard<std::mutex> guard(mutex_);
-      if (started_ == 0) return kWsaNotinitialised;
-      if (--started_ > 0) return 0;
-      for (auto& entry : open_) left_open.push_back(std::move(entry.second));
-      open_.clear();
-    }
-    for (const Ref& entry : left_open) entry->Shut();
-    return 0;
-  }
+  // changes), else 0. The last cleanup closes every entry still open.
+  int32_t Cleanup();
+  bool Started() const { return started_.load(std::memory_order_acquire) > 0; }
 
-  bool Started() const {
-    std::lock_guard<std::mutex> guard(mutex_);
-    return started_ > 0;
-  }
+  // Enters `native` under a new handle. On failure (10093; 10055 when memory
+  // runs out; 10024 when the handle numbers are used up) the caller still
+  // owns `native` and `handle` is left alone.
+  int32_t Add(NativeSocket* native, int32_t type, bool connected, SocketHandle& handle);
+  // Pins the entry of an open handle, or returns 10093 / 10038 with `pin`
+  // left alone. Takes no lock.
+  int32_t Find(SocketHandle s, Pin& pin);
+  // Takes an open handle out of the table and shuts its native socket; the
+  // same errors as Find. Calls still running on the entry keep its native
+  // socket until they let go.
+  int32_t Close(SocketHandle s);
 
-  // Enters `entry` under a new handle. On 10093 the entry is dropped here and
-  // `handle` is left alone.
-  int32_t Add(Ref entry, SocketHandle& handle) {
-    std::lock_guard<std::mutex> guard(mutex_);
-    if (started_ == 0) return kWsaNotinitialised;
-    handle = next_handle_++;
-    open_.emplace(handle, std::move(entry));
-    return 0;
-  }
-
-  // The entry of an open handle, or 10093 / 10038 with `entry` left alone.
-  int32_t Find(SocketHandle s, Ref& entry) const {
-    std::lock_guard<std::mutex> guard(mutex_);
-    if (started_ == 0) return kWsaNotinitialised;
-    auto it = open_.find(s);
-    if (it == open_.end()) return kWsaEnotsock;
-    entry = it->second;
-    return 0;
-  }
-
-  // Takes an open handle out of the table and shuts its entry; the same
-  // errors as Find. Calls still running on the entry keep it alive.
-  int32_t Close(SocketHandle s) {
-    Ref entry;
-    {
-      std::lock_guard<std::mutex> guard(mutex_);
-      if (started_ == 0) return kWsaNotinitialised;
-      auto it = open_.find(s);
-      if (it == open_.end()) return kWsaEnotsock;
-      entry = std::move(it->second);
-      open_.erase(it);
-    }
-    entry->Shut();
-    return 0;
-  }
-
-  // Runs fn(open entries) with the table locked and returns its result, for a
-  // check across sockets that no open, close or other such check may race.
-  // `fn` must not call back into the table.
+  // Runs fn(const OpenEntries&) with the table locked and returns its result,
+  // for a check across sockets that no open, close or other such check may
+  // race. `fn` must not call back into the table.
   template <typename Fn>
-  auto WithLock(Fn&& fn) const {
+  auto WithLock(Fn&& fn) {
     std::lock_guard<std::mutex> guard(mutex_);
-    return std::forward<Fn>(fn)(static_cast<const Entries&>(open_));
+    return std::forward<Fn>(fn)(OpenEntries(slots_));
   }
 
  private:
+  using Slots = OpenEntries::Slots;
+
+  // Lets go of one pin; the last pin of a closed entry releases it.
+  void Unpin(SocketEntry* entry);
+  // Files a released entry for reuse. Needs the mutex.
+  void File(SocketEntry* entry);
+  // Makes room for one more open entry (a slot array at most half full).
+  // Needs the mutex.
+  bool Reserve();
+
   mutable std::mutex mutex_;
-  int started_ = 0;
-  SocketHandle next_handle_ = 1;
-  Entries open_;
+  std::atomic<int> started_{0};
+  SocketHandle nextHandle_ = 1;
+  std::size_t openCount_ = 0;
+  // The current slot array (null until the first Add); all arrays ever made,
+  // kept for look-ups that may still read an older one.
+  std::atomic<Slots*> current_{nullptr};
+  Slots* slots_ = nullptr;  // the same, for code under the mutex
+  std::vector<std::unique_ptr<Slots>> arrays_;
+  // Every entry ever made, and those free for reuse (capacity kept at least
+  // the number of entries, so filing one never allocates).
+  std::vector<std::unique_ptr<SocketEntry>> entries_;
+  std::vector<SocketEntry*> free_;
 };
 
-}  // namespace lanfeed
+struct SocketTable::OpenEntries::Slots {
+  explicit Slots(std::size_t count);
+  const std::size_t mask;  // count - 1; count is a power of two
+  std::unique_ptr<std::atomic<SocketEntry*>[]> at;
+};
+
+template <typename Fn>
+bool SocketTable::OpenEntries::Any(Fn&& predicate) const {
+  if (slots_ == nullptr) return false;
+  for (std::size_t i = 0; i <= slots_->mask; ++i) {
+    const SocketEntry* entry = slots_->at[i].load(std::memory_order_relaxed);
+    if (entry != nullptr && predicate(*entry)) return true;
+  }
+  return false;
+}
+
+}  // namespace lanfeed::sockets_internal

@@ -10,12 +10,19 @@
 // touches another socket, even one opened since.
 //
 // Closing a socket that another thread is waiting on (WaitReadable, Accept,
-// Recv, RecvFrom) wakes that thread; its call fails with 10004 (WSAEINTR).
+// Recv, RecvFrom, RecvWithin) wakes that thread at once; its call fails with
+// 10004 (WSAEINTR). A call that has found its socket but not yet reached its
+// wait when the close comes fails the same way: the system's socket stays
+// open until no call uses it any more, so no call ever reaches a socket that
+// the system has meanwhile handed out again under the same number.
 // The last SocketsCleanup closes every socket still open, as WSACleanup does.
 //
 // Blocking calls block without limit, like Windows' blocking sockets; only
-// SocketWaitReadable takes a time-out. A stream socket that is neither
-// listening nor connected never becomes readable.
+// SocketWaitReadable and SocketRecvWithin take a time-out. A stream socket
+// that is neither listening nor connected never becomes readable.
+//
+// Cost: looking a handle up takes no lock shared between sockets; a receive
+// that finds data waiting is one system call.
 //
 // Thread-safety: every function may be called from any thread.
 #pragma once
@@ -124,6 +131,22 @@ int32_t SocketRecv(SocketHandle s, void* buffer, int32_t length);
 // are discarded). Returns the byte count (0 for an empty datagram) or -1;
 // 10022 when the socket is not bound. Fills `from` when given.
 int32_t SocketRecvFrom(SocketHandle s, void* buffer, int32_t length, SocketAddressIn* from);
+// A receive that waits only when nothing is there to receive: it tries
+// SocketRecvFrom's receive at once and, only when no data, datagram or close
+// of the peer is pending, waits for one for at most `timeout_ms` (< 0: no
+// limit), counted from when that wait begins, then receives.
+// Returns what SocketWaitReadable would have returned before that receive:
+// 1 when a receive was made, with its result in `*received` exactly as
+// SocketRecvFrom returns it (a count, 0 when the peer closed or for an empty
+// datagram, -1 with the last error set); 0 when the time-out passed with
+// nothing received; -1 when the call or its wait failed (10004 when the
+// socket was closed meanwhile, even during a receive, whose data is then
+// dropped as a blocking receive drops it; 10038 and 10093 as for any call).
+// The checks SocketRecvFrom makes before receiving (10014, 10057, 10022)
+// report a failed receive: 1, with `*received` -1. `received` must not be
+// null (10014).
+int32_t SocketRecvWithin(SocketHandle s, void* buffer, int32_t length, SocketAddressIn* from,
+                         int64_t timeout_ms, int32_t* received);
 // Closes the socket and wakes every thread waiting on it. Returns 0 or -1.
 int32_t SocketClose(SocketHandle s);
 
@@ -153,5 +176,15 @@ void AddressToText(const SocketAddressIn& address, char (&out)[16]);
 enum class SocketOp { kStartup, kSocket, kBind, kListen, kAccept };
 void InjectSocketFault(SocketOp op, int32_t code);
 void ClearSocketFaults();
+
+// Test seam: while set, every call that may wait (WaitReadable, Accept, Recv,
+// RecvFrom, RecvWithin, Connect, Send, SendTo) runs `hook` with its handle on
+// its own thread once, after it has found its socket and checked that it is
+// open and right before its first system call or wait, so a test can hold a
+// call in that window while another thread closes the socket and opens new
+// ones. Null (the default) removes it. The hook must not call this service
+// for the socket it holds.
+using SocketCallHook = void (*)(SocketHandle s);
+void SetSocketCallHook(SocketCallHook hook);
 
 }  // namespace lanfeed

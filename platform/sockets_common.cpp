@@ -1,10 +1,18 @@
-// Backend-independent parts of the sockets service: byte order, address text,
-// the fault-injection seam and the argument checks that both backends consult.
+// The shared part of the sockets service: every call of platform/sockets.h
+// on top of the handle table and a backend's native operations
+// (sockets_internal.h). Here live the library count, the handle look-up
+// around each call, the argument and state checks (in the order callers can
+// tell apart: library, handle, injected fault, arguments), the last error,
+// the test seams, and the loops that try an operation and wait until it can
+// go on. Every such loop tries first, so an operation that can proceed costs
+// one native call and no wait.
 #include <atomic>
 #include <bit>
+#include <climits>
 #include <cstdio>
 #include <mutex>
 
+#include "platform/socket_table.h"
 #include "platform/sockets.h"
 #include "platform/sockets_internal.h"
 
@@ -37,6 +45,15 @@ void AddressToText(const SocketAddressIn& address, char (&out)[16]) {
 
 namespace {
 
+using sockets_internal::kWouldBlock;
+using sockets_internal::NativeSocket;
+using sockets_internal::SocketEntry;
+using sockets_internal::SocketTable;
+using sockets_internal::WaitFor;
+using Pin = SocketTable::Pin;
+
+// --- Test seams ----------------------------------------------------------
+
 constexpr int kOpCount = 5;
 
 struct FaultTable {
@@ -49,6 +66,250 @@ struct FaultTable {
 FaultTable& Faults() {
   static FaultTable table;
   return table;
+}
+
+std::atomic<SocketCallHook> g_callHook{nullptr};
+
+// The call hook's place in one call that may wait: it runs once, right
+// before the call's first native operation and after the call's last check
+// that its socket is open, which is the window where a call could reach a
+// reused socket number if a close freed the native socket at once.
+class CallSeam {
+ public:
+  explicit CallSeam(SocketHandle s) : handle_(s) {}
+  void Pass() {
+    if (passed_) return;
+    passed_ = true;
+    if (SocketCallHook hook = g_callHook.load(std::memory_order_acquire)) hook(handle_);
+  }
+
+ private:
+  const SocketHandle handle_;
+  bool passed_ = false;
+};
+
+// --- Last error, table, look-up ------------------------------------------
+
+thread_local int32_t t_last_error = 0;
+
+// Sets the calling thread's last error and returns -1 for the callers' use.
+int32_t Fail(int32_t code) {
+  t_last_error = code;
+  return -1;
+}
+
+SocketHandle FailHandle(int32_t code) {
+  Fail(code);
+  return kInvalidSocket;
+}
+
+// A native failure `result` (< 0) of a call on `socket`: a call that a close
+// interrupted reports 10004, whatever the system said.
+int32_t FailNative(const SocketEntry& socket, int32_t result) {
+  return Fail(socket.Closed() ? kWsaEintr : -result);
+}
+
+// No socket thread outlives the servers' Uninitialize, so none can still use
+// the table when the library is unloaded.
+SocketTable& Table() {
+  static SocketTable table;
+  return table;
+}
+
+// Pins the entry of an open handle for one call; false with the last error
+// set when the library is not started or the handle is not open.
+bool Acquire(SocketHandle s, Pin& pin) {
+  if (const int32_t code = Table().Find(s, pin)) {
+    Fail(code);
+    return false;
+  }
+  return true;
+}
+
+// Takes ownership of `native` and enters it into the table.
+SocketHandle Register(NativeSocket* native, int32_t type, bool connected) {
+  SocketHandle handle = kInvalidSocket;
+  if (const int32_t code = Table().Add(native, type, connected, handle)) {
+    sockets_internal::NativeRelease(native);
+    return FailHandle(code);
+  }
+  return handle;
+}
+
+// --- Checks before the system call ---------------------------------------
+
+bool BadBuffer(const void* buffer, int32_t length) { return length < 0 || (buffer == nullptr && length > 0); }
+
+int32_t CheckCreate(bool started, int32_t family, int32_t type) {
+  if (!started) return kWsaNotinitialised;
+  if (const int32_t code = sockets_internal::TakeSocketFault(SocketOp::kSocket)) return code;
+  // Only IPv4 addresses can be expressed through this interface.
+  if (family != kAfInet) return kWsaEafnosupport;
+  if (type != kSockStream && type != kSockDgram) return kWsaEsocktnosupport;
+  return 0;
+}
+
+int32_t CheckBind(const SocketEntry& socket, const SocketAddressIn& address) {
+  if (const int32_t code = sockets_internal::TakeSocketFault(SocketOp::kBind)) return code;
+  if (address.family != kAfInet) return kWsaEafnosupport;
+  if (socket.bound) return kWsaEinval;
+  return 0;
+}
+
+int32_t CheckListen(const SocketEntry& socket) {
+  if (const int32_t code = sockets_internal::TakeSocketFault(SocketOp::kListen)) return code;
+  if (socket.type != kSockStream) return kWsaEopnotsupp;
+  if (socket.connected) return kWsaEisconn;
+  // Linux would pick a port itself; Windows refuses.
+  if (!socket.bound) return kWsaEinval;
+  return 0;
+}
+
+int32_t CheckAccept(const SocketEntry& socket) {
+  if (const int32_t code = sockets_internal::TakeSocketFault(SocketOp::kAccept)) return code;
+  if (!socket.listening) return kWsaEinval;
+  return 0;
+}
+
+int32_t CheckConnect(const SocketEntry& socket, const SocketAddressIn& address) {
+  if (address.family != kAfInet) return kWsaEafnosupport;
+  if (socket.listening) return kWsaEinval;
+  return 0;
+}
+
+// What a receive refuses before it tries: 0 or the error number.
+int32_t CheckReceive(const SocketEntry& socket, const void* buffer, int32_t length) {
+  if (BadBuffer(buffer, length)) return kWsaEfault;
+  if (socket.type == kSockStream) return socket.connected ? 0 : kWsaEnotconn;
+  return socket.bound ? 0 : kWsaEinval;
+}
+
+// Whether binding `socket` to `address` would share a stream port with
+// another of our sockets. Address reuse (which the POSIX backend turns on so that a
+// restarted listener can bind while old connections close) would let two
+// stream sockets bind one port as long as neither listens yet; Windows
+// refuses the second bind.
+bool StreamPortTaken(const SocketTable::OpenEntries& open, const SocketEntry& socket,
+                     const SocketAddressIn& address) {
+  if (socket.type != kSockStream || address.port == 0) return false;
+  return open.Any([&](const SocketEntry& other) {
+    return &other != &socket && other.type == kSockStream && other.bindPort == address.port &&
+           (other.bindAddress == 0 || address.address == 0 || other.bindAddress == address.address);
+  });
+}
+
+// --- Waiting -------------------------------------------------------------
+
+// The time left of a time-out that begins with the first NextSlice.
+class TimeLeft {
+ public:
+  explicit TimeLeft(int64_t timeout_ms) : left_(timeout_ms) {}
+
+  // The longest the next wait may take: -1 for no limit, else 0..INT32_MAX
+  // (a longer time-out takes several waits). Counts the time since the
+  // previous call.
+  int32_t NextSlice() {
+    if (left_ < 0) return -1;
+    const uint32_t now = sockets_internal::NativeTickMs();
+    if (started_) {
+      // Calls are about one slice (< 2^31 ms) apart, well within the range
+      // where the wrapping difference is exact.
+      const int64_t elapsed = static_cast<uint32_t>(now - last_);
+      left_ = elapsed >= left_ ? 0 : left_ - elapsed;
+    }
+    started_ = true;
+    last_ = now;
+    slice_ = left_ > INT32_MAX ? INT32_MAX : static_cast<int32_t>(left_);
+    return slice_;
+  }
+
+  // After a wait of the last slice ended with its own time-out: whether that
+  // slice was all the time left. The system's time-out is trusted, so a
+  // coarse clock never makes a wait end early.
+  bool SliceWasAll() const { return left_ >= 0 && slice_ == left_; }
+
+ private:
+  int64_t left_;  // < 0: no limit
+  bool started_ = false;
+  uint32_t last_ = 0;
+  int32_t slice_ = 0;
+};
+
+// Waits for `what` until it comes, `time` runs out or the socket is closed.
+// 1 when it came, 0 on time-out, -1 on failure (last error set; 10004 when
+// the socket was closed).
+int32_t WaitUntil(SocketEntry& socket, WaitFor what, TimeLeft& time, CallSeam& seam) {
+  for (;;) {
+    if (socket.Closed()) return Fail(kWsaEintr);
+    const int32_t slice = time.NextSlice();
+    seam.Pass();
+    const int32_t waited = sockets_internal::NativeWait(socket, what, slice);
+    if (waited < 0) return FailNative(socket, waited);
+    if (socket.Closed()) return Fail(kWsaEintr);
+    if (waited > 0) return 1;
+    if (time.SliceWasAll()) return 0;
+  }
+}
+
+// SocketRecvWithin once its checks have passed.
+int32_t ReceiveWithin(SocketEntry& socket, void* buffer, int32_t length, SocketAddressIn* from,
+                      int64_t timeout_ms, int32_t* received, CallSeam& seam) {
+  // On a stream socket the peer is fixed and `from` is left alone, as on Windows.
+  SocketAddressIn* sender = socket.type == kSockDgram ? from : nullptr;
+  TimeLeft time(timeout_ms);
+  for (;;) {
+    if (socket.Closed()) return Fail(kWsaEintr);
+    seam.Pass();
+    const int32_t result = sockets_internal::NativeReceive(socket, buffer, length, sender);
+    // A close during the receive counts as one during the wait (the shut of
+    // a close would read as the peer's close).
+    if (socket.Closed()) return Fail(kWsaEintr);
+    if (result != kWouldBlock) {
+      *received = result < 0 ? Fail(-result) : result;
+      return 1;
+    }
+    if (timeout_ms == 0) return 0;
+    const int32_t waited = WaitUntil(socket, WaitFor::kReceive, time, seam);
+    if (waited <= 0) return waited;
+  }
+}
+
+int32_t SendStream(SocketEntry& socket, SocketHandle s, const void* data, int32_t length) {
+  if (!socket.connected) return Fail(kWsaEnotconn);
+  CallSeam seam(s);
+  const auto* bytes = static_cast<const char*>(data);
+  TimeLeft forever(-1);
+  int32_t sent = 0;
+  while (sent < length) {
+    if (socket.Closed()) return Fail(kWsaEintr);
+    seam.Pass();
+    const int32_t result = sockets_internal::NativeSend(socket, bytes + sent, length - sent, nullptr);
+    if (result == kWouldBlock) {
+      if (WaitUntil(socket, WaitFor::kSend, forever, seam) < 0) return -1;
+      continue;
+    }
+    if (result < 0) return FailNative(socket, result);
+    sent += result;
+  }
+  return sent;
+}
+
+// One datagram to `to`, or to the connected peer when `to` is null.
+int32_t SendDatagram(SocketEntry& socket, SocketHandle s, const void* data, int32_t length,
+                     const SocketAddressIn* to) {
+  CallSeam seam(s);
+  TimeLeft forever(-1);
+  for (;;) {
+    if (socket.Closed()) return Fail(kWsaEintr);
+    seam.Pass();
+    const int32_t result = sockets_internal::NativeSend(socket, data, length, to);
+    if (result >= 0) {
+      socket.bound = true;
+      return result;
+    }
+    if (result != kWouldBlock) return FailNative(socket, result);
+    if (WaitUntil(socket, WaitFor::kSend, forever, seam) < 0) return -1;
+  }
 }
 
 }  // namespace
@@ -69,6 +330,8 @@ void ClearSocketFaults() {
   table.pending.store(0);
 }
 
+void SetSocketCallHook(SocketCallHook hook) { g_callHook.store(hook, std::memory_order_release); }
+
 namespace sockets_internal {
 
 int32_t TakeSocketFault(SocketOp op) {
@@ -84,49 +347,183 @@ int32_t TakeSocketFault(SocketOp op) {
   return code;
 }
 
-int32_t CheckCreate(bool started, int32_t family, int32_t type) {
-  if (!started) return kWsaNotinitialised;
-  if (const int32_t code = TakeSocketFault(SocketOp::kSocket)) return code;
-  // Only IPv4 addresses can be expressed through this interface.
-  if (family != kAfInet) return kWsaEafnosupport;
-  if (type != kSockStream && type != kSockDgram) return kWsaEsocktnosupport;
-  return 0;
-}
-
-int32_t CheckBind(const SocketState& socket, const SocketAddressIn& address) {
-  if (const int32_t code = TakeSocketFault(SocketOp::kBind)) return code;
-  if (address.family != kAfInet) return kWsaEafnosupport;
-  if (socket.bound) return kWsaEinval;
-  return 0;
-}
-
-int32_t CheckListen(const SocketState& socket) {
-  if (const int32_t code = TakeSocketFault(SocketOp::kListen)) return code;
-  if (socket.type != kSockStream) return kWsaEopnotsupp;
-  if (socket.connected) return kWsaEisconn;
-  // Linux would pick a port itself; Windows refuses.
-  if (!socket.bound) return kWsaEinval;
-  return 0;
-}
-
-int32_t CheckAccept(const SocketState& socket) {
-  if (const int32_t code = TakeSocketFault(SocketOp::kAccept)) return code;
-  if (!socket.listening) return kWsaEinval;
-  return 0;
-}
-
-int32_t CheckConnect(const SocketState& socket, const SocketAddressIn& address) {
-  if (address.family != kAfInet) return kWsaEafnosupport;
-  if (socket.listening) return kWsaEinval;
-  return 0;
-}
-
 }  // namespace sockets_internal
+
+int32_t SocketsStartup() {
+  int32_t code = sockets_internal::TakeSocketFault(SocketOp::kStartup);
+  if (code == 0) code = sockets_internal::NativeStartup();
+  if (code != 0) {
+    t_last_error = code;
+    return code;
+  }
+  Table().Startup();
+  return 0;
+}
+
+void SocketsCleanup() {
+  // The last cleanup closes whatever is still open, as WSACleanup does.
+  if (const int32_t code = Table().Cleanup()) {
+    Fail(code);
+    return;
+  }
+  sockets_internal::NativeCleanup();  // one for each successful SocketsStartup
+}
+
+int32_t SocketLastError() { return t_last_error; }
+void SetSocketLastError(int32_t code) { t_last_error = code; }
+
+SocketHandle SocketCreate(int32_t family, int32_t type, int32_t protocol) {
+  if (const int32_t code = CheckCreate(Table().Started(), family, type)) return FailHandle(code);
+  NativeSocket* native = nullptr;
+  if (const int32_t result = sockets_internal::NativeOpen(type, protocol, &native); result < 0) {
+    return FailHandle(-result);
+  }
+  return Register(native, type, false);
+}
+
+int32_t SocketBind(SocketHandle s, const SocketAddressIn& address) {
+  Pin socket;
+  if (!Acquire(s, socket)) return -1;
+  if (const int32_t code = CheckBind(*socket, address)) return Fail(code);
+  // Under the table lock, so that two binds cannot both pass the port check.
+  return Table().WithLock([&](const SocketTable::OpenEntries& open) -> int32_t {
+    if (StreamPortTaken(open, *socket, address)) return Fail(kWsaEaddrinuse);
+    if (const int32_t result = sockets_internal::NativeBind(*socket, address); result < 0) {
+      return FailNative(*socket, result);
+    }
+    // The port the system chose for port 0, so that a later bind is checked.
+    const int32_t port = sockets_internal::NativeLocalPort(*socket);
+    socket->bindPort = port > 0 ? HostToNetShort(static_cast<uint16_t>(port)) : address.port;
+    socket->bindAddress = address.address;
+    socket->bound = true;
+    return 0;
+  });
+}
+
+int32_t SocketListen(SocketHandle s, int32_t backlog) {
+  Pin socket;
+  if (!Acquire(s, socket)) return -1;
+  if (const int32_t code = CheckListen(*socket)) return Fail(code);
+  if (const int32_t result = sockets_internal::NativeListen(*socket, backlog < 0 ? 0 : backlog); result < 0) {
+    return FailNative(*socket, result);
+  }
+  socket->listening = true;
+  return 0;
+}
+
+SocketHandle SocketAccept(SocketHandle s, SocketAddressIn* peer) {
+  Pin socket;
+  if (!Acquire(s, socket)) return kInvalidSocket;
+  if (const int32_t code = CheckAccept(*socket)) return FailHandle(code);
+  CallSeam seam(s);
+  TimeLeft forever(-1);
+  for (;;) {
+    if (socket->Closed()) return FailHandle(kWsaEintr);
+    seam.Pass();
+    NativeSocket* accepted = nullptr;
+    SocketAddressIn address{};
+    const int32_t result = sockets_internal::NativeAccept(*socket, &accepted, &address);
+    if (result == kWouldBlock) {
+      if (WaitUntil(*socket, WaitFor::kReceive, forever, seam) < 0) return kInvalidSocket;
+      continue;
+    }
+    if (result < 0) {
+      FailNative(*socket, result);
+      return kInvalidSocket;
+    }
+    if (socket->Closed()) {
+      sockets_internal::NativeRelease(accepted);
+      return FailHandle(kWsaEintr);
+    }
+    const SocketHandle handle = Register(accepted, kSockStream, true);
+    if (handle != kInvalidSocket && peer != nullptr) *peer = address;
+    return handle;
+  }
+}
+
+int32_t SocketWaitReadable(SocketHandle s, int64_t timeout_ms) {
+  Pin socket;
+  if (!Acquire(s, socket)) return -1;
+  // A stream socket that neither listens nor is connected can never become
+  // readable on Windows; Linux would report it hung up at once.
+  const bool idle = socket->type == kSockStream && !socket->listening && !socket->connected;
+  TimeLeft time(timeout_ms);
+  CallSeam seam(s);
+  return WaitUntil(*socket, idle ? WaitFor::kClose : WaitFor::kReadable, time, seam);
+}
+
+int32_t SocketRecvWithin(SocketHandle s, void* buffer, int32_t length, SocketAddressIn* from,
+                         int64_t timeout_ms, int32_t* received) {
+  Pin socket;
+  if (!Acquire(s, socket)) return -1;
+  if (received == nullptr) return Fail(kWsaEfault);
+  if (const int32_t code = CheckReceive(*socket, buffer, length)) {
+    *received = Fail(code);
+    return 1;
+  }
+  CallSeam seam(s);
+  return ReceiveWithin(*socket, buffer, length, from, timeout_ms, received, seam);
+}
+
+int32_t SocketRecvFrom(SocketHandle s, void* buffer, int32_t length, SocketAddressIn* from) {
+  int32_t received = -1;
+  return SocketRecvWithin(s, buffer, length, from, -1, &received) < 0 ? -1 : received;
+}
 
 // A receive is a receive-from that does not ask for the sender: on a stream
 // socket both read the stream, on a datagram socket both take one datagram.
 int32_t SocketRecv(SocketHandle s, void* buffer, int32_t length) {
   return SocketRecvFrom(s, buffer, length, nullptr);
+}
+
+int32_t SocketClose(SocketHandle s) {
+  if (const int32_t code = Table().Close(s)) return Fail(code);
+  return 0;
+}
+
+int32_t SocketConnect(SocketHandle s, const SocketAddressIn& address) {
+  Pin socket;
+  if (!Acquire(s, socket)) return -1;
+  if (const int32_t code = CheckConnect(*socket, address)) return Fail(code);
+  if (socket->Closed()) return Fail(kWsaEintr);
+  CallSeam seam(s);
+  seam.Pass();
+  TimeLeft forever(-1);
+  int32_t result = sockets_internal::NativeConnect(*socket, address);
+  while (result == kWouldBlock) {
+    if (WaitUntil(*socket, WaitFor::kSend, forever, seam) < 0) return -1;
+    result = sockets_internal::NativeConnectResult(*socket);
+  }
+  if (result < 0 || socket->Closed()) return FailNative(*socket, result < 0 ? result : -kWsaEintr);
+  socket->connected = true;
+  socket->bound = true;
+  return 0;
+}
+
+int32_t SocketSend(SocketHandle s, const void* data, int32_t length) {
+  Pin socket;
+  if (!Acquire(s, socket)) return -1;
+  if (BadBuffer(data, length)) return Fail(kWsaEfault);
+  if (socket->type == kSockStream) return SendStream(*socket, s, data, length);
+  if (!socket->connected) return Fail(kWsaEnotconn);
+  return SendDatagram(*socket, s, data, length, nullptr);
+}
+
+int32_t SocketSendTo(SocketHandle s, const void* data, int32_t length, const SocketAddressIn& to) {
+  Pin socket;
+  if (!Acquire(s, socket)) return -1;
+  if (BadBuffer(data, length)) return Fail(kWsaEfault);
+  if (socket->type == kSockStream) return SendStream(*socket, s, data, length);
+  if (to.family != kAfInet) return Fail(kWsaEafnosupport);
+  return SendDatagram(*socket, s, data, length, &to);
+}
+
+int32_t SocketLocalPort(SocketHandle s) {
+  Pin socket;
+  if (!Acquire(s, socket)) return -1;
+  if (!socket->bound) return Fail(kWsaEinval);
+  const int32_t result = sockets_internal::NativeLocalPort(*socket);
+  return result < 0 ? FailNative(*socket, result) : result;
 }
 
 }  // namespace lanfeed

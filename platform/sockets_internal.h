@@ -1,4 +1,11 @@
 // Shared by the sockets backends; not part of the service's interface.
+//
+// The shared part (sockets_common.cpp with the handle table of
+// socket_table.h) implements every call of platform/sockets.h: the library
+// count, handle look-up, argument and state checks, the last error, the test
+// seams, and the loops that try an operation and wait until it can go on. A
+// backend provides only the native operations declared below: each is a thin
+// wrapper around its system's calls, and none blocks except NativeWait.
 #pragma once
 
 #include <atomic>
@@ -8,37 +15,107 @@
 
 namespace lanfeed::sockets_internal {
 
-// Consumes the fault injected for `op`: returns its code, or 0 when none is
-// pending. Each backend calls it right before the system call it stands for.
-int32_t TakeSocketFault(SocketOp op);
+// The native resources of one socket (system socket, wake-up objects);
+// defined by each backend.
+struct NativeSocket;
 
-// What every backend records about a socket, beside its native resources.
+// Native operations return a value >= 0 for success (a count, a port, 0) or
+// minus the Windows Sockets number of the failure. kWouldBlock: the operation
+// cannot proceed now; wait (NativeWait) and try again.
+inline constexpr int32_t kWouldBlock = -kWsaEwouldblock;
+
+// One open socket as the handle table keeps it. Entries are reused for later
+// sockets (see socket_table.h); everything below is reset when the table
+// gives the entry to a new socket and holds while a call has it pinned.
 // The flags are atomics: any thread may read them while another call on the
 // same socket runs.
-struct SocketState {
-  explicit SocketState(int32_t socket_type) : type(socket_type) {}
-  SocketState(const SocketState&) = delete;
-  SocketState& operator=(const SocketState&) = delete;
+struct SocketEntry {
+  SocketEntry() = default;
+  SocketEntry(const SocketEntry&) = delete;
+  SocketEntry& operator=(const SocketEntry&) = delete;
 
-  const int32_t type;  // kSockStream or kSockDgram
-  std::atomic<bool> closed{false};
+  // Bits of `state`: the low two bits are flags, the rest counts the calls
+  // that have the entry pinned.
+  static constexpr uint32_t kClosedBit = 1;     // SocketClose or cleanup took it out of the table
+  static constexpr uint32_t kReleasingBit = 2;  // its native socket is being released
+  static constexpr uint32_t kPinUnit = 4;
+
+  bool Closed() const { return (state.load(std::memory_order_acquire) & kClosedBit) != 0; }
+
+  int32_t type = 0;  // kSockStream or kSockDgram
+  NativeSocket* native = nullptr;
   std::atomic<bool> bound{false};  // has a local address (bound, connected or sent from)
   std::atomic<bool> listening{false};
   std::atomic<bool> connected{false};
+  // What SocketBind asked for, in network order; guarded by the table's lock.
+  // Port 0: not bound by SocketBind, or to a port the system chose.
+  uint16_t bindPort = 0;
+  uint32_t bindAddress = 0;
+
+  // Kept by the table: the handle the entry stands for (0 while unused) and
+  // the pin count with the two flags.
+  std::atomic<SocketHandle> handle{0};
+  std::atomic<uint32_t> state{0};
 };
 
-// The argument and state checks that come before the system call, in the
-// order callers can tell apart (injected faults after the library and handle
-// checks). Each returns 0 or the error number to report.
-int32_t CheckCreate(bool started, int32_t family, int32_t type);
-int32_t CheckBind(const SocketState& socket, const SocketAddressIn& address);
-int32_t CheckListen(const SocketState& socket);
-int32_t CheckAccept(const SocketState& socket);
-int32_t CheckConnect(const SocketState& socket, const SocketAddressIn& address);
+// Consumes the fault injected for `op`: returns its code, or 0 when none is
+// pending. The shared calls take it right before the system call it stands for.
+int32_t TakeSocketFault(SocketOp op);
 
-inline bool BadBuffer(const void* buffer, int32_t length) {
-  return length < 0 || (buffer == nullptr && length > 0);
-}
+// What a wait waits for.
+enum class WaitFor {
+  kReadable,  // returns 1 only when the socket is readable now (SocketWaitReadable)
+  kReceive,   // 1 when a receive or accept may succeed now; the caller retries
+  kSend,      // 1 when a send may succeed or a connect has completed; the caller retries
+  kClose,     // nothing but the socket's close ends the wait
+};
+
+// --- Native operations, defined by each backend. -------------------------
+
+// Starts and stops the system's sockets library (once per successful
+// SocketsStartup / matching SocketsCleanup). 0 or an error number.
+int32_t NativeStartup();
+void NativeCleanup();
+
+// A new socket of `type`, ready for waits that a close can end. 0 or minus
+// the error; `*out` is set only on success.
+int32_t NativeOpen(int32_t type, int32_t protocol, NativeSocket** out);
+// Wakes every wait on the socket for good and ends its connection. Called
+// once, when the socket is closed, while calls may still use it.
+void NativeShut(NativeSocket& socket);
+// Closes the system's socket and frees everything. Called once, when no
+// call uses the socket any more.
+void NativeRelease(NativeSocket* socket);
+
+int32_t NativeBind(SocketEntry& socket, const SocketAddressIn& address);
+int32_t NativeListen(SocketEntry& socket, int32_t backlog);
+// The bound local port in host order.
+int32_t NativeLocalPort(SocketEntry& socket);
+// One pending connection: its new socket in `*accepted`, its address in
+// `*peer`; kWouldBlock when none is pending.
+int32_t NativeAccept(SocketEntry& socket, NativeSocket** accepted, SocketAddressIn* peer);
+// One receive without waiting: the count, or kWouldBlock. On a datagram
+// socket it takes one datagram; `from`, when given, receives its sender, also
+// when the datagram was longer than `length` (which fails with 10040 and
+// discards the rest). `from` is null on a stream socket.
+int32_t NativeReceive(SocketEntry& socket, void* buffer, int32_t length, SocketAddressIn* from);
+// One send without waiting (to `to`, or to the connected peer when it is
+// null): the count sent, possibly less than `length` on a stream, or kWouldBlock.
+int32_t NativeSend(SocketEntry& socket, const void* data, int32_t length, const SocketAddressIn* to);
+// Starts a connect: 0 when connected at once, kWouldBlock while it proceeds.
+int32_t NativeConnect(SocketEntry& socket, const SocketAddressIn& address);
+// After a kSend wait: 0 when the connect has completed, kWouldBlock while it
+// still proceeds, or minus its error.
+int32_t NativeConnectResult(SocketEntry& socket);
+
+// Waits at most `slice_ms` (-1: no limit; at most INT32_MAX) for `what`.
+// Returns 1 as WaitFor describes, 0 when the slice passed (or the wait ended
+// early for no reason the caller needs to know), -kWsaEintr when the socket
+// was closed, or minus another error.
+int32_t NativeWait(SocketEntry& socket, WaitFor what, int32_t slice_ms);
+// A millisecond clock that wraps around at 2^32 (about 49 days): the
+// difference of two readings is exact while they are less than that apart.
+uint32_t NativeTickMs();
 
 // Conversions to and from the system's sockaddr_in, whose fields are the same
 // on every backend; templates so that this header needs no system header.

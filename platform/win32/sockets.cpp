@@ -1,310 +1,252 @@
-// Windows Sockets 2 backend.
+// Windows Sockets 2 native operations of the sockets service
+// (sockets_internal.h).
 //
-// The system calls are Winsock's own; this layer adds what the servers rely on
-// beyond them:
-// - Handles are numbers of this layer, handed out in increasing order and never
-//   reused, mapped to the native SOCKET in the handle table
-//   (platform/socket_table.h). A call on a closed handle fails with 10038
-//   without touching any native socket, even though Windows reuses SOCKET
-//   values at once.
-// - SocketClose removes the entry and calls closesocket at once, which ends a
-//   select, accept or recv blocked on it in another thread. Whatever that call
-//   then reports (an error, or the socket readable, as Wine may say), a call
-//   whose socket was closed meanwhile fails with 10004.
-// - The reference count of startups is kept here as well, so that the last
-//   SocketsCleanup closes the sockets still open and later calls on them fail
-//   with 10038.
-// - Argument states that Winsock checks only when the call reaches it (listen
-//   before bind, receive on an unbound or unconnected socket) fail before the
-//   blocking wait, as on the POSIX backend.
-// - The last error is kept per thread in this layer, copied from
-//   WSAGetLastError right after a failed call, so that no later Win32 call can
-//   overwrite it before the caller reads it.
+// Every socket is selected for its network events into an event object of
+// its own (WSAEventSelect) and has a second, manual-reset wake event that
+// NativeShut sets for good. A wait is one WSAWaitForMultipleEvents on both,
+// the wake event first: the close of a socket ends every wait on it at once
+// (select, accept, recv and recvfrom alike, since the shared loops wait only
+// here), and those calls fail with 10004. The native socket is closed
+// (closesocket) only by NativeRelease, when no call uses it any more: Winsock
+// hands a closed SOCKET value out again at once, so closing it under a
+// running call could let that call reach another socket.
+//
+// Event selection makes the socket non-blocking: each operation tries once
+// and returns kWouldBlock, and the shared loop waits before it tries again.
+// Winsock records FD_READ and FD_ACCEPT again only after the recv or accept
+// that re-enables them; every wait follows such a try, so none waits for an
+// event that will not come. WSAEnumNetworkEvents resets the event object and
+// consumes what was recorded, so a waiter that consumes events meant for
+// another kind of call on the same socket (a sender's FD_WRITE while it waits
+// to receive, or FD_CLOSE, which concerns both) sets the event object again:
+// another waiter wakes, and the consumer itself retries once for nothing.
+// An accepted socket inherits its listener's event selection, event object
+// included, and gets its own at once.
+//
+// SocketWaitReadable needs readiness as select reports it, not an event: its
+// wait asks select with a zero time-out before each wait on the events.
+//
+// Only calls that Windows CE's Winsock 2 and core library offer are used;
+// the clock is GetTickCount, whose wrap-around the shared part handles.
 #include <winsock2.h>
-#include <ws2tcpip.h>
 
-#include <memory>
+#include <atomic>
+#include <new>
 
-#include "platform/socket_table.h"
 #include "platform/sockets.h"
 #include "platform/sockets_internal.h"
 
-namespace lanfeed {
+namespace lanfeed::sockets_internal {
 namespace {
 
-using sockets_internal::BadBuffer;
-using sockets_internal::FromNative;
-using sockets_internal::ToNative;
+constexpr long kReceiveEvents = FD_READ | FD_ACCEPT | FD_CLOSE;
+constexpr long kSendEvents = FD_WRITE | FD_CONNECT | FD_CLOSE;
+// Not 0 (connected) nor minus an error: no FD_CONNECT recorded yet.
+constexpr int32_t kConnectPending = 1;
 
-thread_local int32_t t_last_error = 0;
+// Minus the calling thread's last Winsock error, as native operations return it.
+int32_t LastFailure() { return -static_cast<int32_t>(WSAGetLastError()); }
 
-int32_t Fail(int32_t code) {
-  t_last_error = code;
-  WSASetLastError(code);
-  return -1;
-}
-
-struct Socket : sockets_internal::SocketState {
-  Socket(SOCKET handle, int32_t socket_type) : SocketState(socket_type), native(handle) {}
-
-  // Closes the native socket at once (not when the last call lets go of the
-  // entry), which ends a select, accept or recv blocked on it.
-  void Shut() {
-    closed = true;
-    ::closesocket(native);
-  }
-
-  const SOCKET native;
-};
-using SocketRef = std::shared_ptr<Socket>;
-
-// No socket thread outlives the servers' Uninitialize, so none can still use
-// the table when the library is unloaded.
-SocketTable<Socket>& Table() {
-  static SocketTable<Socket> table;
-  return table;
-}
-
-// The entry of an open handle, held for the duration of one call; null with
-// the last error set when the library is not started or the handle is not open.
-SocketRef Acquire(SocketHandle s) {
-  SocketRef socket;
-  if (const int32_t code = Table().Find(s, socket)) Fail(code);
-  return socket;
-}
-
-// Takes ownership of `native` and enters it into the table.
-SocketHandle Register(SOCKET native, int32_t type, bool connected) {
-  auto socket = std::make_shared<Socket>(native, type);
-  socket->connected = connected;
-  socket->bound = connected;
-  SocketHandle handle = kInvalidSocket;
-  if (const int32_t code = Table().Add(std::move(socket), handle)) {
-    ::closesocket(native);
-    Fail(code);
-  }
-  return handle;
-}
-
-// Failure of a Winsock call on `socket`, read right after it.
-int32_t FailCall(const Socket& socket) {
-  const int32_t code = WSAGetLastError();
-  return Fail(socket.closed ? kWsaEintr : code);
-}
-
-// Waits until `socket` is readable. timeout_ms < 0: no limit.
-int32_t Wait(Socket& socket, int64_t timeout_ms) {
-  if (socket.closed) return Fail(kWsaEintr);
-  fd_set readable;
-  FD_ZERO(&readable);
-  FD_SET(socket.native, &readable);
-  timeval limit{};
-  if (timeout_ms >= 0) {
-    const int64_t seconds = timeout_ms / 1000;
-    limit.tv_sec = seconds > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<long>(seconds);
-    limit.tv_usec = static_cast<long>((timeout_ms % 1000) * 1000);
-  }
-  const int ready = ::select(0, &readable, nullptr, nullptr, timeout_ms >= 0 ? &limit : nullptr);
-  if (ready == SOCKET_ERROR) return FailCall(socket);
-  if (socket.closed) return Fail(kWsaEintr);
-  return ready > 0 ? 1 : 0;
-}
-
-int32_t ReceiveStream(Socket& socket, void* buffer, int32_t length) {
-  if (!socket.connected) return Fail(kWsaEnotconn);
-  if (Wait(socket, -1) < 0) return -1;
-  const int count = ::recv(socket.native, static_cast<char*>(buffer), length, 0);
-  if (count == SOCKET_ERROR) return FailCall(socket);
-  if (socket.closed) return Fail(kWsaEintr);
-  return count;
-}
-
-int32_t ReceiveDatagram(Socket& socket, void* buffer, int32_t length, SocketAddressIn* from) {
-  if (!socket.bound) return Fail(kWsaEinval);
-  if (Wait(socket, -1) < 0) return -1;
-  sockaddr_in source{};
-  int source_length = sizeof source;
-  const int count = ::recvfrom(socket.native, static_cast<char*>(buffer), length, 0,
-                             reinterpret_cast<sockaddr*>(&source), &source_length);
-  const int32_t error = count == SOCKET_ERROR ? WSAGetLastError() : 0;
-  if (socket.closed) return Fail(kWsaEintr);
-  // Windows fills the buffer with the head of a longer datagram and reports
-  // WSAEMSGSIZE (10040); the caller gets the failure and the sender only.
-  if (from != nullptr && (count != SOCKET_ERROR || error == kWsaEmsgsize)) *from = FromNative(source);
-  if (count == SOCKET_ERROR) return Fail(error);
-  return count;
-}
-
-int32_t SendStream(Socket& socket, const void* data, int32_t length) {
-  if (!socket.connected) return Fail(kWsaEnotconn);
-  const char* bytes = static_cast<const char*>(data);
-  int32_t sent = 0;
-  while (sent < length) {
-    const int count = ::send(socket.native, bytes + sent, length - sent, 0);
-    if (count == SOCKET_ERROR) return FailCall(socket);
-    sent += count;
-  }
-  return sent;
+// The result of a Winsock call that failed with SOCKET_ERROR.
+int32_t FailedCall() {
+  const int error = WSAGetLastError();
+  return error == WSAEWOULDBLOCK ? kWouldBlock : -static_cast<int32_t>(error);
 }
 
 }  // namespace
 
-int32_t SocketsStartup() {
-  if (const int32_t code = sockets_internal::TakeSocketFault(SocketOp::kStartup)) {
-    Fail(code);
-    return code;
+struct NativeSocket {
+  SOCKET socket = INVALID_SOCKET;
+  WSAEVENT network = WSA_INVALID_EVENT;  // selected for every event of the socket
+  WSAEVENT wake = WSA_INVALID_EVENT;     // set for good by NativeShut
+  // FD_CONNECT's outcome once a wait has consumed it: 0 or minus the error.
+  std::atomic<int32_t> connectResult{kConnectPending};
+};
+
+namespace {
+
+void CloseEvents(NativeSocket& socket) {
+  if (socket.network != WSA_INVALID_EVENT) WSACloseEvent(socket.network);
+  if (socket.wake != WSA_INVALID_EVENT) WSACloseEvent(socket.wake);
+}
+
+// Takes ownership of `native`: creates its events and selects its network
+// events (replacing any selection an accepted socket inherited).
+int32_t Wrap(SOCKET native, NativeSocket** out) {
+  auto* socket = new (std::nothrow) NativeSocket;
+  if (socket == nullptr) {
+    ::closesocket(native);
+    return -kWsaEnobufs;
   }
+  socket->socket = native;
+  int32_t result = 0;
+  socket->network = WSACreateEvent();
+  socket->wake = socket->network == WSA_INVALID_EVENT ? WSA_INVALID_EVENT : WSACreateEvent();
+  if (socket->wake == WSA_INVALID_EVENT) {
+    result = LastFailure();
+  } else if (WSAEventSelect(native, socket->network, kReceiveEvents | kSendEvents) == SOCKET_ERROR) {
+    result = LastFailure();
+  }
+  if (result < 0) {
+    ::closesocket(native);
+    CloseEvents(*socket);
+    delete socket;
+    return result;
+  }
+  *out = socket;
+  return 0;
+}
+
+// Records what WSAEnumNetworkEvents reports and resets the event object; see
+// the file comment for why it may set it again.
+int32_t ConsumeEvents(NativeSocket& socket, WaitFor what) {
+  WSANETWORKEVENTS happened{};
+  if (WSAEnumNetworkEvents(socket.socket, socket.network, &happened) == SOCKET_ERROR) return LastFailure();
+  if ((happened.lNetworkEvents & FD_CONNECT) != 0) {
+    const int error = happened.iErrorCode[FD_CONNECT_BIT];
+    socket.connectResult.store(error == 0 ? 0 : -error, std::memory_order_release);
+  }
+  const long mine = (what == WaitFor::kSend ? kSendEvents : kReceiveEvents) & ~FD_CLOSE;
+  if ((happened.lNetworkEvents & ~mine) != 0) WSASetEvent(socket.network);
+  return 0;
+}
+
+// Whether select reports the socket readable now: 1, 0 or minus the error.
+int32_t ReadableNow(NativeSocket& socket) {
+  fd_set readable;
+  FD_ZERO(&readable);
+  FD_SET(socket.socket, &readable);
+  timeval zero{};
+  const int ready = ::select(0, &readable, nullptr, nullptr, &zero);
+  if (ready == SOCKET_ERROR) return LastFailure();
+  return ready > 0 ? 1 : 0;
+}
+
+}  // namespace
+
+int32_t NativeStartup() {
   WSADATA data;
-  const int code = WSAStartup(MAKEWORD(2, 2), &data);
-  if (code != 0) {
-    Fail(code);
-    return code;
-  }
-  Table().Startup();
-  return 0;
+  return WSAStartup(MAKEWORD(2, 2), &data);
 }
 
-void SocketsCleanup() {
-  if (const int32_t code = Table().Cleanup()) {
-    Fail(code);
-    return;
-  }
-  WSACleanup();  // one for each WSAStartup of a successful SocketsStartup
-}
+void NativeCleanup() { WSACleanup(); }
 
-int32_t SocketLastError() { return t_last_error; }
-
-void SetSocketLastError(int32_t code) {
-  t_last_error = code;
-  WSASetLastError(code);
-}
-
-SocketHandle SocketCreate(int32_t family, int32_t type, int32_t protocol) {
-  if (const int32_t code = sockets_internal::CheckCreate(Table().Started(), family, type)) {
-    Fail(code);
-    return kInvalidSocket;
-  }
+int32_t NativeOpen(int32_t type, int32_t protocol, NativeSocket** out) {
   const SOCKET native = ::socket(AF_INET, type, protocol);
-  if (native == INVALID_SOCKET) {
-    Fail(WSAGetLastError());
-    return kInvalidSocket;
-  }
-  return Register(native, type, false);
+  if (native == INVALID_SOCKET) return LastFailure();
+  return Wrap(native, out);
 }
 
-int32_t SocketBind(SocketHandle s, const SocketAddressIn& address) {
-  SocketRef socket = Acquire(s);
-  if (!socket) return -1;
-  if (const int32_t code = sockets_internal::CheckBind(*socket, address)) return Fail(code);
+void NativeShut(NativeSocket& socket) {
+  // Ends a connection at once, as the POSIX backend does; fails harmlessly
+  // on a socket without one. The wake event is what the waiters rely on.
+  ::shutdown(socket.socket, SD_BOTH);
+  WSASetEvent(socket.wake);
+}
+
+void NativeRelease(NativeSocket* socket) {
+  ::closesocket(socket->socket);
+  CloseEvents(*socket);
+  delete socket;
+}
+
+int32_t NativeBind(SocketEntry& socket, const SocketAddressIn& address) {
   const auto native = ToNative<sockaddr_in>(address);
-  if (::bind(socket->native, reinterpret_cast<const sockaddr*>(&native), sizeof native) == SOCKET_ERROR) {
-    return FailCall(*socket);
+  if (::bind(socket.native->socket, reinterpret_cast<const sockaddr*>(&native), sizeof native) == SOCKET_ERROR) {
+    return LastFailure();
   }
-  socket->bound = true;
   return 0;
 }
 
-int32_t SocketListen(SocketHandle s, int32_t backlog) {
-  SocketRef socket = Acquire(s);
-  if (!socket) return -1;
-  if (const int32_t code = sockets_internal::CheckListen(*socket)) return Fail(code);
-  if (::listen(socket->native, backlog) == SOCKET_ERROR) return FailCall(*socket);
-  socket->listening = true;
-  return 0;
+int32_t NativeListen(SocketEntry& socket, int32_t backlog) {
+  return ::listen(socket.native->socket, backlog) == SOCKET_ERROR ? LastFailure() : 0;
 }
 
-SocketHandle SocketAccept(SocketHandle s, SocketAddressIn* peer) {
-  SocketRef socket = Acquire(s);
-  if (!socket) return kInvalidSocket;
-  if (const int32_t code = sockets_internal::CheckAccept(*socket)) {
-    Fail(code);
-    return kInvalidSocket;
-  }
-  if (Wait(*socket, -1) < 0) return kInvalidSocket;
-  sockaddr_in native{};
-  int length = sizeof native;
-  const SOCKET accepted = ::accept(socket->native, reinterpret_cast<sockaddr*>(&native), &length);
-  if (accepted == INVALID_SOCKET) {
-    FailCall(*socket);
-    return kInvalidSocket;
-  }
-  if (socket->closed) {
-    ::closesocket(accepted);
-    Fail(kWsaEintr);
-    return kInvalidSocket;
-  }
-  const SocketHandle handle = Register(accepted, kSockStream, true);
-  if (handle != kInvalidSocket && peer != nullptr) *peer = FromNative(native);
-  return handle;
-}
-
-int32_t SocketWaitReadable(SocketHandle s, int64_t timeout_ms) {
-  SocketRef socket = Acquire(s);
-  if (!socket) return -1;
-  return Wait(*socket, timeout_ms);
-}
-
-int32_t SocketRecvFrom(SocketHandle s, void* buffer, int32_t length, SocketAddressIn* from) {
-  SocketRef socket = Acquire(s);
-  if (!socket) return -1;
-  if (BadBuffer(buffer, length)) return Fail(kWsaEfault);
-  if (socket->type == kSockStream) return ReceiveStream(*socket, buffer, length);
-  return ReceiveDatagram(*socket, buffer, length, from);
-}
-
-int32_t SocketClose(SocketHandle s) {
-  if (const int32_t code = Table().Close(s)) return Fail(code);
-  return 0;
-}
-
-int32_t SocketConnect(SocketHandle s, const SocketAddressIn& address) {
-  SocketRef socket = Acquire(s);
-  if (!socket) return -1;
-  if (const int32_t code = sockets_internal::CheckConnect(*socket, address)) return Fail(code);
-  const auto native = ToNative<sockaddr_in>(address);
-  if (::connect(socket->native, reinterpret_cast<const sockaddr*>(&native), sizeof native) == SOCKET_ERROR) {
-    return FailCall(*socket);
-  }
-  socket->connected = true;
-  socket->bound = true;
-  return 0;
-}
-
-int32_t SocketSend(SocketHandle s, const void* data, int32_t length) {
-  SocketRef socket = Acquire(s);
-  if (!socket) return -1;
-  if (BadBuffer(data, length)) return Fail(kWsaEfault);
-  if (socket->type == kSockStream) return SendStream(*socket, data, length);
-  if (!socket->connected) return Fail(kWsaEnotconn);
-  const int count = ::send(socket->native, static_cast<const char*>(data), length, 0);
-  if (count == SOCKET_ERROR) return FailCall(*socket);
-  return count;
-}
-
-int32_t SocketSendTo(SocketHandle s, const void* data, int32_t length, const SocketAddressIn& to) {
-  SocketRef socket = Acquire(s);
-  if (!socket) return -1;
-  if (BadBuffer(data, length)) return Fail(kWsaEfault);
-  if (socket->type == kSockStream) return SendStream(*socket, data, length);
-  if (to.family != kAfInet) return Fail(kWsaEafnosupport);
-  const auto native = ToNative<sockaddr_in>(to);
-  const int count = ::sendto(socket->native, static_cast<const char*>(data), length, 0,
-                           reinterpret_cast<const sockaddr*>(&native), sizeof native);
-  if (count == SOCKET_ERROR) return FailCall(*socket);
-  socket->bound = true;
-  return count;
-}
-
-int32_t SocketLocalPort(SocketHandle s) {
-  SocketRef socket = Acquire(s);
-  if (!socket) return -1;
-  if (!socket->bound) return Fail(kWsaEinval);
+int32_t NativeLocalPort(SocketEntry& socket) {
   sockaddr_in local{};
   int length = sizeof local;
-  if (::getsockname(socket->native, reinterpret_cast<sockaddr*>(&local), &length) == SOCKET_ERROR) {
-    return FailCall(*socket);
+  if (::getsockname(socket.native->socket, reinterpret_cast<sockaddr*>(&local), &length) == SOCKET_ERROR) {
+    return LastFailure();
   }
   return ntohs(local.sin_port);
 }
 
-}  // namespace lanfeed
+int32_t NativeAccept(SocketEntry& socket, NativeSocket** accepted, SocketAddressIn* peer) {
+  sockaddr_in native{};
+  int length = sizeof native;
+  const SOCKET client = ::accept(socket.native->socket, reinterpret_cast<sockaddr*>(&native), &length);
+  if (client == INVALID_SOCKET) return FailedCall();
+  *peer = FromNative(native);
+  return Wrap(client, accepted);
+}
+
+int32_t NativeReceive(SocketEntry& socket, void* buffer, int32_t length, SocketAddressIn* from) {
+  const SOCKET native = socket.native->socket;
+  if (socket.type == kSockStream) {
+    const int count = ::recv(native, static_cast<char*>(buffer), length, 0);
+    return count == SOCKET_ERROR ? FailedCall() : count;
+  }
+  sockaddr_in source{};
+  int source_length = sizeof source;
+  const int count = ::recvfrom(native, static_cast<char*>(buffer), length, 0,
+                               reinterpret_cast<sockaddr*>(&source), &source_length);
+  const int32_t result = count == SOCKET_ERROR ? FailedCall() : count;
+  // Windows fills the buffer with the head of a longer datagram and reports
+  // WSAEMSGSIZE (10040); the caller gets the failure and the sender only.
+  if (from != nullptr && (result >= 0 || result == -kWsaEmsgsize)) *from = FromNative(source);
+  return result;
+}
+
+int32_t NativeSend(SocketEntry& socket, const void* data, int32_t length, const SocketAddressIn* to) {
+  const SOCKET native = socket.native->socket;
+  const char* bytes = static_cast<const char*>(data);
+  int count = 0;
+  if (to == nullptr) {
+    count = ::send(native, bytes, length, 0);
+  } else {
+    const auto address = ToNative<sockaddr_in>(*to);
+    count = ::sendto(native, bytes, length, 0, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+  }
+  return count == SOCKET_ERROR ? FailedCall() : count;
+}
+
+int32_t NativeConnect(SocketEntry& socket, const SocketAddressIn& address) {
+  socket.native->connectResult.store(kConnectPending, std::memory_order_release);
+  const auto native = ToNative<sockaddr_in>(address);
+  if (::connect(socket.native->socket, reinterpret_cast<const sockaddr*>(&native), sizeof native) == 0) return 0;
+  return FailedCall();  // WSAEWOULDBLOCK while it proceeds
+}
+
+int32_t NativeConnectResult(SocketEntry& socket) {
+  const int32_t result = socket.native->connectResult.load(std::memory_order_acquire);
+  return result == kConnectPending ? kWouldBlock : result;
+}
+
+int32_t NativeWait(SocketEntry& entry, WaitFor what, int32_t slice_ms) {
+  NativeSocket& socket = *entry.native;
+  WSAEVENT events[2] = {socket.wake, socket.network};
+  const DWORD count = what == WaitFor::kClose ? 1 : 2;
+  const DWORD start = GetTickCount();
+  DWORD limit = slice_ms < 0 ? WSA_INFINITE : static_cast<DWORD>(slice_ms);
+  for (;;) {
+    if (what == WaitFor::kReadable) {
+      if (const int32_t readable = ReadableNow(socket); readable != 0) return readable;
+    }
+    const DWORD woke = WSAWaitForMultipleEvents(count, events, FALSE, limit, FALSE);
+    if (woke == WSA_WAIT_EVENT_0) return -kWsaEintr;
+    if (woke == WSA_WAIT_TIMEOUT) return 0;
+    if (woke != WSA_WAIT_EVENT_0 + 1) return LastFailure();
+    if (const int32_t consumed = ConsumeEvents(socket, what); consumed < 0) return consumed;
+    if (what != WaitFor::kReadable) return 1;
+    // An event is no proof of readability: ask select again, for the rest
+    // of the slice.
+    if (slice_ms >= 0) {
+      const DWORD elapsed = GetTickCount() - start;
+      limit = elapsed >= static_cast<DWORD>(slice_ms) ? 0 : static_cast<DWORD>(slice_ms) - elapsed;
+    }
+  }
+}
+
+uint32_t NativeTickMs() { return GetTickCount(); }
+
+}  // namespace lanfeed::sockets_internal

@@ -37,24 +37,20 @@ int32_t TcpClientConnection::ReadOnce() {
   const uint32_t timeout = static_cast<uint32_t>(server->SettingsTcpTimeout());
   const int64_t timeoutMs = timeout != 0 ? static_cast<int64_t>(timeout) * 1000 : -1;
 
-  SocketHandle current = socket.load();
+  // One call waits (only when nothing has arrived yet) and reads; `ready`
+  // tells how the wait ended, `count` what the read returned.
+  const SocketHandle current = socket.load();
   int32_t ready = -1;
+  int32_t count = -1;
   if (current == kInvalidSocket) {
     SetSocketLastError(kWsaEnotsock);  // closed by the server before the wait
   } else {
-    ready = SocketWaitReadable(current, timeoutMs);
+    ready = SocketRecvWithin(current, buffer, kReceiveBufferSize, nullptr, timeoutMs, &count);
   }
 
   if (ready < 0) {
     LogReadError();
   } else if (ready > 0) {
-    current = socket.load();
-    int32_t count = -1;
-    if (current == kInvalidSocket) {
-      SetSocketLastError(kWsaEnotsock);  // closed by the server during the wait
-    } else {
-      count = SocketRecv(current, buffer, kReceiveBufferSize);
-    }
     if (count > 0) {
       if (!server->IsDispatchEnabled()) {
         LogLineBuffer line;

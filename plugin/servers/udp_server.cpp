@@ -88,7 +88,7 @@ int32_t UdpServer::ReceiveLoop() {
   int32_t code = 0;
   for (;;) {
     const SocketHandle socket = CurrentListenSocket();
-    if (socket == kInvalidSocket || SocketWaitReadable(socket, -1) < 0) {
+    if (socket == kInvalidSocket) {
       code = SocketLastError();
       break;
     }
@@ -96,12 +96,18 @@ int32_t UdpServer::ReceiveLoop() {
     // handling.
     std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[kReceiveBufferSize]);
     if (!buffer) {
-      // The datagram stays queued; try again shortly (or stop).
+      // Any datagram stays queued; try again shortly (or stop).
       stopEvent->Wait(100);
       continue;
     }
+    // One call waits (only when no datagram is queued) and receives. A
+    // failed wait ends the loop; a failed receive is logged below.
     SocketAddressIn sender{};
-    const int32_t count = SocketRecvFrom(socket, buffer.get(), kReceiveBufferSize, &sender);
+    int32_t count = -1;
+    if (SocketRecvWithin(socket, buffer.get(), kReceiveBufferSize, &sender, -1, &count) < 0) {
+      code = SocketLastError();
+      break;
+    }
     const int32_t receiveError = SocketLastError();
     if (count <= 0) {
       const SocketErrorText error(receiveError);

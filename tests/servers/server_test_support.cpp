@@ -2,6 +2,9 @@
 
 #if defined(__linux__)
 #include <dirent.h>
+#elif defined(_WIN32)
+#include <windows.h>
+#include <tlhelp32.h>
 #endif
 
 #include <thread>
@@ -15,6 +18,7 @@ SocketAddressIn Loopback(int32_t port) {
   return MakeSocketAddress(kInaddrLoopback, static_cast<uint16_t>(port));
 }
 
+#if !defined(_WIN32)
 int CountDirectoryEntries(const char* path) {
 #if defined(__linux__)
   DIR* dir = opendir(path);
@@ -30,6 +34,7 @@ int CountDirectoryEntries(const char* path) {
   return -1;
 #endif
 }
+#endif
 }  // namespace
 
 int32_t FreePort(int32_t type) {
@@ -89,6 +94,27 @@ void PortHolder::Release() {
   socket_ = kInvalidSocket;
 }
 
+#if defined(_WIN32)
+// Windows: the process's handles (sockets, events, threads, ...) and the
+// threads a Toolhelp snapshot lists for it. A process always holds handles,
+// so a count of 0 means the system cannot tell (Wine reports 0).
+int CountOpenDescriptors() {
+  DWORD count = 0;
+  return GetProcessHandleCount(GetCurrentProcess(), &count) && count > 0 ? static_cast<int>(count) : -1;
+}
+int CountThreads() {
+  const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return -1;
+  int count = 0;
+  THREADENTRY32 entry{};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
+    if (entry.th32OwnerProcessID == GetCurrentProcessId()) ++count;
+  }
+  CloseHandle(snapshot);
+  return count;
+}
+#else
 int CountOpenDescriptors() { return CountDirectoryEntries("/proc/self/fd"); }
 int CountThreads() {
   // A sanitizer runtime starts a thread of its own with the first thread the
@@ -100,6 +126,7 @@ int CountThreads() {
   (void)warmedUp;
   return CountDirectoryEntries("/proc/self/task");
 }
+#endif
 
 bool Eventually(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
   const auto deadline = std::chrono::steady_clock::now() + timeout;

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <map>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -260,6 +261,109 @@ TEST_F(TcpServerTest, UninitializeWithBlockedReadersLeavesNothingBehind) {
   if (threads >= 0) {
     EXPECT_TRUE(Eventually([&] { return CountThreads() == threads; }));
   }
+}
+
+// Short-lived clients connect, send one byte and close, many at a time,
+// while one client streams: every socket the server opens and closes reuses
+// the system's numbers and the sockets layer's table entries under the
+// streaming reader. Nothing may be lost, doubled or reordered, and nothing
+// may be left behind.
+TEST_F(TcpServerTest, ShortLivedClientsChurnWhileOneClientStreams) {
+  const int descriptors = CountOpenDescriptors();
+  const int threads = CountThreads();
+  Serve();
+  TestClient streamer(port);
+  ASSERT_TRUE(streamer.connected());
+  ASSERT_TRUE(WaitLog(Info(Connected())));
+
+  // A fixed pseudo-random sequence, sent in pieces of 1 to 16384 bytes for
+  // as long as the churn lasts (at least 1 MiB, at most 8 MiB).
+  uint32_t state = 0x2545F491;
+  const auto next = [&state] {
+    state ^= state << 13;
+    state ^= state >> 17;
+    state ^= state << 5;
+    return state;
+  };
+  constexpr int kChurners = 2;
+  constexpr int kBatches = 25;
+  constexpr int kBatch = 8;  // clients open at once per churner: the layer's table grows
+  const auto letter = [](int churner, int batch, int client) {
+    return static_cast<char>('A' + ((churner * kBatches + batch) * kBatch + client) % 26);
+  };
+  std::atomic<int> failed{0};
+  std::atomic<int> churning{kChurners};
+  std::string stream;
+  std::thread streaming([&] {
+    while (stream.size() < (8u << 20) && (stream.size() < (1u << 20) || churning.load() > 0)) {
+      std::string piece(1 + next() % 16384, '\0');
+      for (char& byte : piece) byte = static_cast<char>(next());
+      if (!streamer.Send(piece)) failed.fetch_add(1);
+      stream += piece;
+    }
+  });
+  std::vector<std::thread> churners;
+  for (int c = 0; c < kChurners; ++c) {
+    churners.emplace_back([&, c] {
+      for (int b = 0; b < kBatches; ++b) {
+        std::vector<std::unique_ptr<TestClient>> batch;
+        for (int i = 0; i < kBatch; ++i) batch.push_back(std::make_unique<TestClient>(port));
+        for (int i = 0; i < kBatch; ++i) {
+          if (!batch[i]->connected() || !batch[i]->Send(std::string(1, letter(c, b, i)))) failed.fetch_add(1);
+        }
+      }  // each batch closes its clients here
+      churning.fetch_sub(1);
+    });
+  }
+  for (std::thread& churner : churners) churner.join();
+  streaming.join();
+  ASSERT_EQ(failed.load(), 0);
+  const std::size_t churned = kChurners * kBatches * kBatch;
+  ASSERT_TRUE(host.WaitForDeliveredBytes(stream.size() + churned, seconds(20)));
+  ASSERT_TRUE(WaitLog(Info("Connection with 127.0.0.1 already closed."), churned, seconds(10)));
+
+  // The streaming reader lives throughout, so its thread is the one that
+  // delivered more than one byte; every other reader delivered one.
+  std::map<std::thread::id, std::size_t> bytesByThread;
+  for (const auto& d : host.Deliveries()) bytesByThread[d.thread] += d.length;
+  std::thread::id streamReader;
+  std::size_t most = 0;
+  for (const auto& [thread, bytes] : bytesByThread) {
+    if (bytes > most) {
+      most = bytes;
+      streamReader = thread;
+    }
+  }
+  std::string streamed;
+  std::map<char, int> churnReceived, churnSent;
+  for (const auto& d : host.Deliveries()) {
+    if (d.thread == streamReader) {
+      streamed += d.bytes;
+    } else {
+      EXPECT_EQ(d.length, 1u);
+      for (const char byte : d.bytes) ++churnReceived[byte];
+    }
+  }
+  for (int c = 0; c < kChurners; ++c) {
+    for (int b = 0; b < kBatches; ++b) {
+      for (int i = 0; i < kBatch; ++i) ++churnSent[letter(c, b, i)];
+    }
+  }
+  EXPECT_EQ(streamed.size(), stream.size());
+  EXPECT_TRUE(streamed == stream) << "the stream arrived altered";
+  EXPECT_EQ(churnReceived, churnSent);
+  EXPECT_EQ(host.CountLogs(Connected()), churned + 1);
+  ExpectFeedbackBeforeEachDelivery();
+
+  streamer.Close();
+  plugin.Uninitialize();
+  EXPECT_TRUE(Eventually([&] { return CountOpenDescriptors() == descriptors; }))
+      << descriptors << " descriptors before, " << CountOpenDescriptors() << " after";
+  EXPECT_TRUE(Eventually([&] { return CountThreads() == threads; }))
+      << threads << " threads before, " << CountThreads() << " after";
+  // Everything else has been checked by now.
+  if (descriptors < 0) GTEST_SKIP() << "open handles uncounted: this system does not report the process's handle count";
+  if (threads < 0) GTEST_SKIP() << "threads uncounted: this system does not list the process's threads";
 }
 
 // Passes every call on to a RecordingHost; a closed line takes a while to

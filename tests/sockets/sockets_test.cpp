@@ -2,12 +2,15 @@
 // is preceded by a bounded wait or runs on a thread joined with a time limit.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <functional>
 #include <limits>
 #include <future>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -298,26 +301,88 @@ TEST_F(SocketsTest, DatagramsAreWholeOrRefused) {
       {17, 16, -1, kWsaEmsgsize},
   };
   std::vector<char> buffer(8192);
-  for (const Case& c : cases) {
-    const std::string payload(c.sent, 'a' + static_cast<char>(c.sent % 26));
-    SendDatagram(payload, port);
-    SendDatagram("next", port);
-    ASSERT_EQ(SocketWaitReadable(receiver, kBoundMs), 1);
-    SocketAddressIn from{};
-    const Outcome outcome = Capture([&] { return SocketRecvFrom(receiver, buffer.data(), c.capacity, &from); });
-    EXPECT_EQ(outcome.result, c.result) << c.sent << " bytes";
-    if (c.result >= 0) {
-      EXPECT_EQ(std::string(buffer.data(), static_cast<size_t>(c.result)), payload);
-      EXPECT_EQ(from.port, HostToNetShort(sender_port_));
-      EXPECT_EQ(from.address, HostToNetLong(kInaddrLoopback));
-    } else {
-      EXPECT_EQ(outcome.error, c.error) << c.sent << " bytes";
+  // Each case through the blocking receive after a wait, and through the
+  // receive that waits itself (with nothing pending yet at its start).
+  for (const bool within : {false, true}) {
+    for (const Case& c : cases) {
+      const std::string payload(c.sent, 'a' + static_cast<char>(c.sent % 26));
+      SocketAddressIn from{};
+      Outcome outcome{};
+      if (within) {
+        std::thread sender([&] {
+          std::this_thread::sleep_for(std::chrono::milliseconds(20));
+          SendDatagram(payload, port);
+          SendDatagram("next", port);
+        });
+        int32_t received = 99;
+        const Outcome waited = Capture([&] {
+          return SocketRecvWithin(receiver, buffer.data(), c.capacity, &from, kBoundMs, &received);
+        });
+        sender.join();
+        EXPECT_EQ(waited.result, 1) << c.sent << " bytes";
+        outcome = {received, waited.error};
+      } else {
+        SendDatagram(payload, port);
+        SendDatagram("next", port);
+        ASSERT_EQ(SocketWaitReadable(receiver, kBoundMs), 1);
+        outcome = Capture([&] { return SocketRecvFrom(receiver, buffer.data(), c.capacity, &from); });
+      }
+      EXPECT_EQ(outcome.result, c.result) << c.sent << " bytes, within " << within;
+      if (c.result >= 0) {
+        EXPECT_EQ(std::string(buffer.data(), static_cast<size_t>(c.result)), payload);
+        EXPECT_EQ(from.port, HostToNetShort(sender_port_));
+        EXPECT_EQ(from.address, HostToNetLong(kInaddrLoopback));
+      } else {
+        EXPECT_EQ(outcome.error, c.error) << c.sent << " bytes";
+      }
+      // The refused datagram is gone; the next one arrives intact.
+      ASSERT_EQ(SocketWaitReadable(receiver, kBoundMs), 1);
+      ASSERT_EQ(SocketRecvFrom(receiver, buffer.data(), 16, nullptr), 4) << SocketLastError();
+      EXPECT_EQ(std::string(buffer.data(), 4), "next");
     }
-    // The refused datagram is gone; the next one arrives intact.
-    ASSERT_EQ(SocketWaitReadable(receiver, kBoundMs), 1);
-    ASSERT_EQ(SocketRecvFrom(receiver, buffer.data(), 16, nullptr), 4) << SocketLastError();
-    EXPECT_EQ(std::string(buffer.data(), 4), "next");
   }
+}
+
+TEST_F(SocketsTest, ReceiveWithinWaitsOnlyWhenNothingHasArrived) {
+  uint16_t port = 0;
+  const SocketHandle listener = Listener(&port);
+  const SocketHandle client = Connected(port);
+  const SocketHandle server = AcceptPending(listener);
+  char buffer[16] = {};
+  int32_t received = 99;
+
+  // Nothing pending: no wait with a time-out of 0; otherwise the whole time-out.
+  EXPECT_EQ(SocketRecvWithin(server, buffer, sizeof buffer, nullptr, 0, &received), 0);
+  const auto began = std::chrono::steady_clock::now();
+  EXPECT_EQ(SocketRecvWithin(server, buffer, sizeof buffer, nullptr, 60, &received), 0);
+  EXPECT_GE(std::chrono::steady_clock::now() - began, std::chrono::milliseconds(55));
+  EXPECT_EQ(received, 99);
+
+  // Bytes that come during the wait end it and are received.
+  std::thread sender([client] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    SocketSend(client, "late", 4);
+  });
+  EXPECT_EQ(SocketRecvWithin(server, buffer, sizeof buffer, nullptr, kBoundMs, &received), 1);
+  sender.join();
+  EXPECT_EQ(received, 4);
+  EXPECT_EQ(std::string(buffer, 4), "late");
+
+  // Bytes already there are received even when the time-out is 0.
+  ASSERT_EQ(SocketSend(client, "there", 5), 5);
+  ASSERT_EQ(SocketWaitReadable(server, kBoundMs), 1);
+  EXPECT_EQ(SocketRecvWithin(server, buffer, sizeof buffer, nullptr, 0, &received), 1);
+  EXPECT_EQ(received, 5);
+
+  // The peer's close is a receive of 0; checks before the receive report a
+  // failed receive, not a failed wait.
+  ASSERT_EQ(SocketClose(client), 0);
+  EXPECT_EQ(SocketRecvWithin(server, buffer, sizeof buffer, nullptr, kBoundMs, &received), 1);
+  EXPECT_EQ(received, 0);
+  Outcome refused = Capture([&] { return SocketRecvWithin(Listener(nullptr), buffer, 1, nullptr, 0, &received); });
+  EXPECT_EQ(refused.result, 1);
+  EXPECT_EQ(received, -1);
+  EXPECT_EQ(refused.error, kWsaEnotconn);
 }
 
 TEST_F(SocketsTest, CloseWakesEveryKindOfBlockedCall) {
@@ -351,6 +416,20 @@ TEST_F(SocketsTest, CloseWakesEveryKindOfBlockedCall) {
          char buffer[8];
          return SocketRecv(s, buffer, sizeof buffer);
        }},
+      {"receive on a connection within a time-out",
+       connection,
+       [](SocketHandle s) {
+         char buffer[8];
+         int32_t received = 0;
+         return SocketRecvWithin(s, buffer, sizeof buffer, nullptr, 2 * kBoundMs, &received);
+       }},
+      {"receive a datagram without a time-out",
+       udp,
+       [](SocketHandle s) {
+         char buffer[8];
+         int32_t received = 0;
+         return SocketRecvWithin(s, buffer, sizeof buffer, nullptr, -1, &received);
+       }},
   };
   for (const Case& c : cases) {
     const SocketHandle s = c.target(*this);
@@ -378,6 +457,10 @@ TEST_F(SocketsTest, ClosedHandleFailsWithoutTouchingAnySocket) {
       [](SocketHandle s) { return SocketWaitReadable(s, 0); },
       [&](SocketHandle s) { return SocketRecv(s, buffer, sizeof buffer); },
       [&](SocketHandle s) { return SocketRecvFrom(s, buffer, sizeof buffer, nullptr); },
+      [&](SocketHandle s) {
+        int32_t received = 0;
+        return SocketRecvWithin(s, buffer, sizeof buffer, nullptr, 0, &received);
+      },
       [&](SocketHandle s) { return SocketConnect(s, loopback); },
       [](SocketHandle s) { return SocketSend(s, "x", 1); },
       [&](SocketHandle s) { return SocketSendTo(s, "x", 1, loopback); },
@@ -433,6 +516,177 @@ TEST_F(SocketsTest, WokenCallNeverReachesSocketOpenedAfterTheClose) {
     char buffer[8];
     EXPECT_EQ(SocketRecvFrom(second, buffer, sizeof buffer, nullptr), 4);
   }
+}
+
+// Holds the calls on one handle in the sockets layer's seam, after their
+// look-up and before their wait, until released.
+class CallHold {
+ public:
+  explicit CallHold(SocketHandle target) {
+    State& state = Shared();
+    std::lock_guard<std::mutex> guard(state.mutex);
+    state.target = target;
+    state.held = false;
+    state.released = false;
+    SetSocketCallHook(&CallHold::Hook);
+  }
+  ~CallHold() {
+    Release();
+    SetSocketCallHook(nullptr);
+  }
+
+  bool WaitHeld() {
+    State& state = Shared();
+    std::unique_lock<std::mutex> lock(state.mutex);
+    return state.changed.wait_for(lock, std::chrono::milliseconds(kBoundMs), [&] { return state.held; });
+  }
+  void Release() {
+    State& state = Shared();
+    std::lock_guard<std::mutex> guard(state.mutex);
+    state.released = true;
+    state.changed.notify_all();
+  }
+
+ private:
+  struct State {
+    std::mutex mutex;
+    std::condition_variable changed;
+    SocketHandle target = kInvalidSocket;
+    bool held = false;
+    bool released = false;
+  };
+  static State& Shared() {
+    static State state;
+    return state;
+  }
+  static void Hook(SocketHandle s) {
+    State& state = Shared();
+    std::unique_lock<std::mutex> lock(state.mutex);
+    if (s != state.target || state.released) return;
+    state.held = true;
+    state.changed.notify_all();
+    state.changed.wait_for(lock, std::chrono::milliseconds(kBoundMs), [&] { return state.released; });
+  }
+};
+
+// The system reuses a closed socket's number at once (Winsock its SOCKET
+// values, POSIX its descriptors). A call held after its look-up while its
+// socket is closed and newer sockets are opened must fail with 10004 when it
+// goes on, and leave the newer sockets' data alone.
+TEST_F(SocketsTest, CloseOfACallAboutToWaitNeverLetsItReachANewerSocket) {
+  struct Case {
+    const char* name;
+    int32_t type;   // of the socket the call is held on
+    bool listener;  // a listening stream socket, else a connection or a bound datagram socket
+    std::function<intptr_t(SocketHandle)> call;
+  };
+  const Case cases[] = {
+      {"receive on a connection", kSockStream, false,
+       [](SocketHandle s) {
+         char buffer[8];
+         return SocketRecv(s, buffer, sizeof buffer);
+       }},
+      {"receive on a connection within a time-out", kSockStream, false,
+       [](SocketHandle s) {
+         char buffer[8];
+         int32_t received = 0;
+         return SocketRecvWithin(s, buffer, sizeof buffer, nullptr, 2 * kBoundMs, &received);
+       }},
+      {"receive a datagram", kSockDgram, false,
+       [](SocketHandle s) {
+         char buffer[8];
+         return SocketRecvFrom(s, buffer, sizeof buffer, nullptr);
+       }},
+      {"wait on a datagram socket", kSockDgram, false, [](SocketHandle s) { return SocketWaitReadable(s, 2 * kBoundMs); }},
+      {"accept", kSockStream, true, [](SocketHandle s) { return SocketAccept(s, nullptr); }},
+  };
+  uint16_t port = 0;
+  const SocketHandle listener = Listener(&port);
+  for (const Case& c : cases) {
+    SocketHandle target = kInvalidSocket;
+    if (c.listener) {
+      target = Listener(nullptr);
+    } else if (c.type == kSockStream) {
+      Connected(port);
+      target = AcceptPending(listener);
+    } else {
+      target = Bound(kSockDgram);
+    }
+    // Clients of the newer connections connect first, so that the sockets
+    // the system creates right after the close are the ones with data.
+    constexpr int kNewer = 3;
+    std::vector<SocketHandle> clients;
+    if (!c.listener && c.type == kSockStream) {
+      for (int i = 0; i < kNewer; ++i) clients.push_back(Connected(port));
+    }
+    CallHold hold(target);
+    BlockedCall blocked([&c, target] { return c.call(target); });
+    ASSERT_TRUE(hold.WaitHeld()) << c.name;
+    ASSERT_EQ(SocketClose(target), 0) << c.name;
+
+    // Newer sockets of the same kind, each with something to read.
+    std::vector<SocketHandle> newer;
+    for (int i = 0; i < kNewer; ++i) {
+      if (c.listener) {
+        uint16_t newer_port = 0;
+        newer.push_back(Listener(&newer_port));
+        Connected(newer_port);
+      } else if (c.type == kSockStream) {
+        newer.push_back(AcceptPending(listener));
+        ASSERT_EQ(SocketSend(clients[i], "mine", 4), 4);
+      } else {
+        uint16_t newer_port = 0;
+        newer.push_back(Bound(kSockDgram, &newer_port));
+        SendDatagram("mine", newer_port);
+      }
+    }
+    hold.Release();
+    Outcome outcome{};
+    ASSERT_TRUE(blocked.Finish(&outcome)) << c.name << ": the held call did not end";
+    EXPECT_EQ(outcome.result, -1) << c.name;
+    EXPECT_EQ(outcome.error, kWsaEintr) << c.name;
+    for (const SocketHandle s : newer) {
+      if (c.listener) {
+        EXPECT_EQ(SocketWaitReadable(s, kBoundMs), 1) << c.name << ": pending connection lost";
+        continue;
+      }
+      char buffer[8] = {};
+      int32_t received = 0;
+      EXPECT_EQ(SocketRecvWithin(s, buffer, sizeof buffer, nullptr, kBoundMs, &received), 1) << c.name;
+      EXPECT_EQ(received, 4) << c.name << ": bytes lost";
+    }
+  }
+}
+
+// Stale handles keep failing with 10038 while other threads open and close
+// sockets, which reuses the table's entries and slots under them.
+TEST_F(SocketsTest, StaleHandlesFailWhileEntriesAreReused) {
+  std::vector<SocketHandle> stale;
+  for (int i = 0; i < 16; ++i) stale.push_back(Open(i % 2 == 0 ? kSockDgram : kSockStream));
+  for (const SocketHandle s : stale) ASSERT_EQ(SocketClose(s), 0);
+
+  std::atomic<bool> stop{false};
+  std::atomic<int> reached{0};
+  std::vector<std::thread> lookers;
+  for (int t = 0; t < 2; ++t) {
+    lookers.emplace_back([&] {
+      while (!stop.load()) {
+        for (const SocketHandle s : stale) {
+          SetSocketLastError(0);
+          // An unbound socket would answer 10022: a newer socket was reached.
+          if (SocketLocalPort(s) != -1 || SocketLastError() != kWsaEnotsock) reached.fetch_add(1);
+        }
+      }
+    });
+  }
+  for (int i = 0; i < 1000; ++i) {
+    const SocketHandle s = SocketCreate(kAfInet, i % 2 == 0 ? kSockDgram : kSockStream, 0);
+    ASSERT_NE(s, kInvalidSocket) << SocketLastError();
+    ASSERT_EQ(SocketClose(s), 0);
+  }
+  stop.store(true);
+  for (std::thread& looker : lookers) looker.join();
+  EXPECT_EQ(reached.load(), 0);
 }
 
 TEST_F(SocketsTest, ListenerRebindsItsPortRightAfterClientsDisconnect) {

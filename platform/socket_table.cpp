@@ -1,0 +1,198 @@
+#include "platform/socket_table.h"
+
+#include <limits>
+#include <new>
+
+namespace lanfeed::sockets_internal {
+namespace {
+
+constexpr std::size_t kFirstSlotCount = 64;
+constexpr SocketHandle kLastHandle = std::numeric_limits<SocketHandle>::max();
+constexpr uint32_t kFlagBits = SocketEntry::kClosedBit | SocketEntry::kReleasingBit;
+
+std::size_t SlotOf(SocketHandle s, std::size_t mask) { return static_cast<std::size_t>(s) & mask; }
+
+// Marks a pinned entry closed, so that no look-up pins it successfully any
+// more, and wakes every call waiting on its native socket.
+void MarkClosedAndShut(SocketEntry* entry) {
+  entry->state.fetch_or(SocketEntry::kClosedBit, std::memory_order_acq_rel);
+  NativeShut(*entry->native);
+}
+
+// Lets go of one pin. True when it was the last pin of a closed entry and
+// this caller won the right to release it (exactly one caller ever does).
+bool DropPin(SocketEntry* entry) {
+  const uint32_t left = entry->state.fetch_sub(SocketEntry::kPinUnit, std::memory_order_acq_rel) -
+                        SocketEntry::kPinUnit;
+  if (left != SocketEntry::kClosedBit) return false;
+  uint32_t expected = SocketEntry::kClosedBit;
+  return entry->state.compare_exchange_strong(expected, SocketEntry::kClosedBit | SocketEntry::kReleasingBit,
+                                              std::memory_order_acq_rel);
+}
+
+// Frees the native socket of an entry that no call uses any more. A look-up
+// that pins the entry from now on finds the releasing bit or, once the entry
+// has been filed, a handle that is not its own.
+void ReleaseNative(SocketEntry* entry) {
+  NativeRelease(entry->native);
+  entry->native = nullptr;
+  entry->handle.store(0, std::memory_order_release);
+}
+
+}  // namespace
+
+SocketTable::OpenEntries::Slots::Slots(std::size_t count) : mask(count - 1), at(new std::atomic<SocketEntry*>[count]) {
+  for (std::size_t i = 0; i < count; ++i) at[i].store(nullptr, std::memory_order_relaxed);
+}
+
+void SocketTable::Pin::Reset() {
+  if (entry_ != nullptr) table_->Unpin(std::exchange(entry_, nullptr));
+}
+
+SocketTable::~SocketTable() {
+  // The library is being unloaded: no call runs any more.
+  for (const auto& entry : entries_) {
+    if (entry->native != nullptr) NativeRelease(entry->native);
+  }
+}
+
+void SocketTable::Startup() {
+  std::lock_guard<std::mutex> guard(mutex_);
+  started_.fetch_add(1, std::memory_order_acq_rel);
+}
+
+int32_t SocketTable::Cleanup() {
+  std::lock_guard<std::mutex> guard(mutex_);
+  if (started_.load(std::memory_order_acquire) == 0) return kWsaNotinitialised;
+  if (started_.fetch_sub(1, std::memory_order_acq_rel) > 1) return 0;
+  if (slots_ == nullptr) return 0;
+  for (std::size_t i = 0; i <= slots_->mask; ++i) {
+    SocketEntry* entry = slots_->at[i].load(std::memory_order_relaxed);
+    if (entry == nullptr) continue;
+    slots_->at[i].store(nullptr, std::memory_order_release);
+    entry->state.fetch_add(SocketEntry::kPinUnit, std::memory_order_acq_rel);
+    MarkClosedAndShut(entry);
+    if (DropPin(entry)) {
+      ReleaseNative(entry);
+      File(entry);
+    }
+  }
+  openCount_ = 0;
+  return 0;
+}
+
+int32_t SocketTable::Add(NativeSocket* native, int32_t type, bool connected, SocketHandle& handle) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  if (started_.load(std::memory_order_acquire) == 0) return kWsaNotinitialised;
+  if (!Reserve()) return kWsaEnobufs;
+  SocketEntry* entry = nullptr;
+  if (!free_.empty()) {
+    entry = free_.back();
+    free_.pop_back();
+  } else {
+    try {
+      free_.reserve(entries_.size() + 1);
+      entries_.push_back(std::make_unique<SocketEntry>());
+    } catch (const std::bad_alloc&) {
+      return kWsaEnobufs;
+    }
+    entry = entries_.back().get();
+  }
+  // Handle numbers whose slot is taken are skipped, never handed out later.
+  SocketHandle s = 0;
+  do {
+    if (nextHandle_ == kLastHandle) {
+      free_.push_back(entry);
+      return kWsaEmfile;
+    }
+    s = nextHandle_++;
+  } while (slots_->at[SlotOf(s, slots_->mask)].load(std::memory_order_relaxed) != nullptr);
+
+  entry->type = type;
+  entry->native = native;
+  entry->bound.store(connected, std::memory_order_relaxed);
+  entry->listening.store(false, std::memory_order_relaxed);
+  entry->connected.store(connected, std::memory_order_relaxed);
+  entry->bindPort = 0;
+  entry->bindAddress = 0;
+  entry->handle.store(s, std::memory_order_release);
+  slots_->at[SlotOf(s, slots_->mask)].store(entry, std::memory_order_release);
+  ++openCount_;
+  handle = s;
+  return 0;
+}
+
+int32_t SocketTable::Find(SocketHandle s, Pin& pin) {
+  if (!Started()) return kWsaNotinitialised;
+  if (s <= 0) return kWsaEnotsock;
+  const Slots* slots = current_.load(std::memory_order_acquire);
+  if (slots == nullptr) return kWsaEnotsock;
+  SocketEntry* entry = slots->at[SlotOf(s, slots->mask)].load(std::memory_order_acquire);
+  if (entry == nullptr) return kWsaEnotsock;
+  const uint32_t before = entry->state.fetch_add(SocketEntry::kPinUnit, std::memory_order_acq_rel);
+  if ((before & kFlagBits) != 0 || entry->handle.load(std::memory_order_acquire) != s) {
+    Unpin(entry);  // closed, or reused for another socket since the slot was read
+    return kWsaEnotsock;
+  }
+  pin.Reset();
+  pin.table_ = this;
+  pin.entry_ = entry;
+  return 0;
+}
+
+int32_t SocketTable::Close(SocketHandle s) {
+  SocketEntry* entry = nullptr;
+  {
+    std::lock_guard<std::mutex> guard(mutex_);
+    if (started_.load(std::memory_order_acquire) == 0) return kWsaNotinitialised;
+    if (slots_ == nullptr || s <= 0) return kWsaEnotsock;
+    std::atomic<SocketEntry*>& slot = slots_->at[SlotOf(s, slots_->mask)];
+    entry = slot.load(std::memory_order_relaxed);
+    if (entry == nullptr || entry->handle.load(std::memory_order_relaxed) != s) return kWsaEnotsock;
+    slot.store(nullptr, std::memory_order_release);
+    --openCount_;
+    // Pinned by this call, so that the entry outlives the shut below.
+    entry->state.fetch_add(SocketEntry::kPinUnit, std::memory_order_acq_rel);
+  }
+  MarkClosedAndShut(entry);
+  Unpin(entry);
+  return 0;
+}
+
+void SocketTable::Unpin(SocketEntry* entry) {
+  if (!DropPin(entry)) return;
+  ReleaseNative(entry);
+  std::lock_guard<std::mutex> guard(mutex_);
+  File(entry);
+}
+
+void SocketTable::File(SocketEntry* entry) {
+  entry->state.fetch_and(~kFlagBits, std::memory_order_acq_rel);
+  free_.push_back(entry);  // never allocates: capacity covers every entry
+}
+
+bool SocketTable::Reserve() {
+  if (slots_ != nullptr && (openCount_ + 1) * 2 <= slots_->mask + 1) return true;
+  const std::size_t count = slots_ != nullptr ? (slots_->mask + 1) * 2 : kFirstSlotCount;
+  try {
+    auto grown = std::make_unique<Slots>(count);
+    arrays_.reserve(arrays_.size() + 1);
+    if (slots_ != nullptr) {
+      // Open handles differ in their low bits, so they differ in the new slots too.
+      for (std::size_t i = 0; i <= slots_->mask; ++i) {
+        SocketEntry* entry = slots_->at[i].load(std::memory_order_relaxed);
+        if (entry == nullptr) continue;
+        grown->at[SlotOf(entry->handle.load(std::memory_order_relaxed), grown->mask)].store(
+            entry, std::memory_order_relaxed);
+      }
+    }
+    slots_ = grown.get();
+    arrays_.push_back(std::move(grown));
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  current_.store(slots_, std::memory_order_release);
+  return true;
+}
+
+}  // namespace lanfeed::sockets_internal
