@@ -1,6 +1,6 @@
 #include "platform/dialogs.h"
 
-#include "platform/system_calls.h"
+#include "platform/internal/system_calls.h"
 
 namespace lanfeed {
 

@@ -8,6 +8,17 @@
 // device's file system does (an exact match wins; a missing component is kept
 // as written). Drive letters get no special meaning there.
 //
+// Test root: SetDeviceRootForTesting(folder) places every rooted path (one
+// that begins with a single backslash, as the device's paths do) under
+// `folder`, so that a test touches only a folder it created, even where the
+// code under test builds a path from an empty or wrong part:
+// - Elsewhere it sets LANFEED_DEVICE_ROOT, which every copy of this layer in
+//   the process reads, and the programs it starts inherit.
+// - Windows: it holds for the calls of this module (a library loaded by a test
+//   keeps its own copy of this layer); other paths, such as C:\... or
+//   \\server\..., are used as they are.
+// Without a test root, Windows paths reach the system unchanged.
+//
 // No call keeps a handle open after it returns. Thread-compatible.
 #pragma once
 
@@ -45,5 +56,8 @@ bool FindFirstAttributes(const WChar* path, uint32_t* attributes);
 // SetFileAttributes. The stand-in keeps only the read-only bit (as the
 // owner's write permission); the call fails for a missing path.
 bool SetAttributes(const WChar* path, uint32_t attributes);
+
+// Sets the test root (a host folder; null or empty: no root).
+void SetDeviceRootForTesting(const WChar* folder);
 
 }  // namespace lanfeed

@@ -63,7 +63,13 @@ constexpr FormatArg::Kind KindOf() {
   }
 }
 
-void FormatMismatch();  // never defined: calling it at compile time is the error
+// Never defined: reaching one while the compiler evaluates the check is the
+// error, and the compiler's message names the function, which says what is
+// wrong with the format.
+void FormatHasMoreConversionsThanArguments();
+void FormatHasMoreArgumentsThanConversions();
+void FormatConversionIsNotSupported();
+void FormatArgumentDoesNotMatchItsConversion();
 
 template <typename... Args>
 struct CheckedFormat {
@@ -75,18 +81,18 @@ struct CheckedFormat {
       if (*p != '%') continue;
       ++p;
       if (*p == '%') continue;
-      if (used >= sizeof...(Args)) FormatMismatch();  // more conversions than arguments
+      if (used >= sizeof...(Args)) FormatHasMoreConversionsThanArguments();
       FormatArg::Kind want;
       switch (*p) {
         case 'd': case 'i': case 'u': want = FormatArg::Kind::kInt; break;
         case 's': want = FormatArg::Kind::kWide; break;
         case 'S': want = FormatArg::Kind::kNarrow; break;
-        default: FormatMismatch(); want = FormatArg::Kind::kInt;  // unsupported conversion
+        default: FormatConversionIsNotSupported(); want = FormatArg::Kind::kInt;
       }
-      if (kinds[used] != want) FormatMismatch();  // argument type does not match
+      if (kinds[used] != want) FormatArgumentDoesNotMatchItsConversion();
       ++used;
     }
-    if (used != sizeof...(Args)) FormatMismatch();  // more arguments than conversions
+    if (used != sizeof...(Args)) FormatHasMoreArgumentsThanConversions();
   }
 };
 

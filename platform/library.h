@@ -17,7 +17,6 @@ class SharedLibrary {
   bool Load(const std::string& path, std::string* error);
   void* Find(const char* name) const;
   void Unload();
-  bool IsLoaded() const { return handle_ != nullptr; }
 
  private:
   void* handle_ = nullptr;

@@ -16,6 +16,20 @@
 // on Windows. Sections of other hives and values that are not quoted strings
 // (dword:, hex:) are skipped. A key repeated in the file adds its values to
 // the earlier ones; a value named twice keeps the later text.
+//
+// Test root: SetRegistryRootForTesting(name) makes HKEY_LOCAL_MACHINE stand for
+// HKEY_CURRENT_USER\Software\LanFeedTests\<name>, so that a test reads only
+// keys it created there and never a machine's own. The redirect holds for the
+// whole process and for the programs it starts afterwards:
+// - Windows: RegOverridePredefKey redirects every module of the process,
+//   libraries under test included; started programs get the name in the
+//   environment variable LANFEED_REGISTRY_ROOT, which the process entry of a
+//   program built on this layer applies (platform/win32/entry).
+// - Elsewhere: the stand-in reads the sections of that HKEY_CURRENT_USER key
+//   (also written [HKCU\...]) instead of HKEY_LOCAL_MACHINE; the name is kept
+//   in LANFEED_REGISTRY_ROOT, which every copy of the stand-in reads.
+// Without a test root the redirect code does nothing and the deliverables read
+// HKEY_LOCAL_MACHINE. Set it only while no other thread opens keys.
 #pragma once
 
 #include <cstddef>
@@ -26,7 +40,6 @@
 namespace lanfeed {
 
 // Access masks for RegistryKey::OpenLocalMachine.
-inline constexpr uint32_t kKeyQueryValue = 0x0001;      // KEY_QUERY_VALUE
 inline constexpr uint32_t kKeyAllAccess = 0xF003F;      // KEY_ALL_ACCESS
 inline constexpr uint32_t kMaximumAllowed = 0x02000000; // MAXIMUM_ALLOWED
 
@@ -53,10 +66,18 @@ class RegistryKey {
   bool ReadString(const WChar* name, WChar* dest, std::size_t capacity) const;
 
   void Close();
-  bool IsOpen() const { return handle_ != nullptr; }
 
  private:
   void* handle_ = nullptr;  // HKEY on Windows; the stand-in's value list elsewhere
 };
+
+// The parent of every test root, under HKEY_CURRENT_USER.
+inline constexpr const WChar* kRegistryTestRoots = LF_TEXT("Software\\LanFeedTests");
+
+// Redirects HKEY_LOCAL_MACHINE to kRegistryTestRoots\<name> under
+// HKEY_CURRENT_USER (Windows: creating that key when missing). A null or empty
+// name lifts the redirect. Returns false, with nothing redirected, when the
+// redirect cannot be set; a test must then not go on to write keys.
+bool SetRegistryRootForTesting(const WChar* name);
 
 }  // namespace lanfeed

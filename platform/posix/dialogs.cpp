@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <string>
 
-#include "platform/system_calls.h"
+#include "platform/internal/system_calls.h"
 
 namespace lanfeed::system_calls {
 

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <system_error>
 
@@ -54,6 +55,14 @@ bool FindFirstAttributes(const WChar* path, uint32_t* attributes) {
   if ((st.st_mode & S_IWUSR) == 0) result |= kFileAttributeReadOnly;
   if (attributes != nullptr) *attributes = result;
   return true;
+}
+
+void SetDeviceRootForTesting(const WChar* folder) {
+  if (folder == nullptr || *folder == 0) {
+    unsetenv("LANFEED_DEVICE_ROOT");
+  } else {
+    setenv("LANFEED_DEVICE_ROOT", ToUtf8(folder).c_str(), 1);
+  }
 }
 
 bool SetAttributes(const WChar* path, uint32_t attributes) {

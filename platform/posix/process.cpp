@@ -9,7 +9,7 @@
 #include <string>
 
 #include "platform/posix/device_path.h"
-#include "platform/system_calls.h"
+#include "platform/internal/system_calls.h"
 
 namespace lanfeed {
 

@@ -30,12 +30,21 @@ std::string Trim(const std::string& line) {
   return line.substr(begin, end - begin + 1);
 }
 
-// The key path of a section header under HKEY_LOCAL_MACHINE, without the
-// hive and without a trailing backslash; false for other hives.
-bool LocalMachinePath(const std::string& header, std::string* path) {
-  static const char* const kHives[] = {"HKEY_LOCAL_MACHINE", "HKLM"};
-  for (const char* hive : kHives) {
-    std::string prefix(hive);
+constexpr const char* kRootVariable = "LANFEED_REGISTRY_ROOT";
+
+// The two spellings of a hive in a section header.
+struct Hive {
+  const char* name;
+  const char* abbreviation;
+};
+constexpr Hive kLocalMachine = {"HKEY_LOCAL_MACHINE", "HKLM"};
+constexpr Hive kCurrentUser = {"HKEY_CURRENT_USER", "HKCU"};
+
+// The key path of a section header under `hive`, without the hive and without
+// a trailing backslash; false for other hives.
+bool KeyPathIn(const Hive& hive, const std::string& header, std::string* path) {
+  for (const char* spelling : {hive.name, hive.abbreviation}) {
+    std::string prefix(spelling);
     if (header.size() < prefix.size() ||
         !posix::SameNameIgnoringCase(header.substr(0, prefix.size()), prefix)) {
       continue;
@@ -90,11 +99,18 @@ bool ParseValue(const std::string& line, Value* value) {
   return true;
 }
 
-// Collects the values of `key` from the registry file; false when the file
-// holds no section for it.
-bool LoadKey(const std::string& key, std::vector<Value>* values) {
+// Collects the values of `key` (under HKEY_LOCAL_MACHINE, or under the test
+// root when one is set) from the registry file; false when the file holds no
+// section for it.
+bool LoadKey(std::string key, std::vector<Value>* values) {
   const char* file = std::getenv("LANFEED_REGISTRY_FILE");
   if (file == nullptr || *file == 0) return false;
+  const Hive* hive = &kLocalMachine;
+  const char* root = std::getenv(kRootVariable);
+  if (root != nullptr && *root != 0) {
+    hive = &kCurrentUser;
+    key = ToUtf8(kRegistryTestRoots) + "\\" + root + "\\" + key;
+  }
   std::ifstream in(file, std::ios::binary);
   if (!in) return false;
   bool found = false;
@@ -105,8 +121,7 @@ bool LoadKey(const std::string& key, std::vector<Value>* values) {
     if (line.empty() || line[0] == ';' || line[0] == '#') continue;
     if (line[0] == '[') {
       std::string path;
-      inside = line.back() == ']' &&
-               LocalMachinePath(line.substr(1, line.size() - 2), &path) &&
+      inside = line.back() == ']' && KeyPathIn(*hive, line.substr(1, line.size() - 2), &path) &&
                posix::SameNameIgnoringCase(path, key);
       found = found || inside;
       continue;
@@ -160,6 +175,11 @@ bool RegistryKey::ReadString(const WChar* name, WChar* dest, std::size_t capacit
 void RegistryKey::Close() {
   delete static_cast<OpenKey*>(handle_);
   handle_ = nullptr;
+}
+
+bool SetRegistryRootForTesting(const WChar* name) {
+  if (name == nullptr || *name == 0) return unsetenv(kRootVariable) == 0;
+  return setenv(kRootVariable, ToUtf8(name).c_str(), 1) == 0;
 }
 
 }  // namespace lanfeed

@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "platform/system_calls.h"
+#include "platform/internal/system_calls.h"
 
 namespace lanfeed::system_calls {
 

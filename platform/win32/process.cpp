@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "platform/system_calls.h"
+#include "platform/internal/system_calls.h"
 
 namespace lanfeed {
 

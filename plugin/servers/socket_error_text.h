@@ -1,5 +1,12 @@
 // Windows Sockets error codes as the short English sentences that end every
 // log line about a failed socket call.
+//
+// The log texts of the servers, these sentences and the lines that the
+// servers and client connections format, are a contract with the logs
+// already stored and the tools that read them. They stay exactly as they
+// are, spelling and grammar included ("incomming", "Closeing", "establising",
+// "Failed to initialized", "Successfully bind", "is time out"): do not
+// correct them. The server tests pin them word for word.
 #pragma once
 
 #include <cstddef>

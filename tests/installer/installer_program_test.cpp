@@ -65,12 +65,12 @@ class InstallerProgramTest : public ::testing::Test {
   }
 
   void RegisterManager() {
-    device_.SetValue(kAppManagerKeyPath, LF_TEXT(""), device_.DevicePath(kManager));
+    device_.SetValue(kAppManagerKeyPath, LF_TEXT(""), device_.ExternalPath(kManager));
   }
 
   // The parameter text the manager must receive.
   std::string ExpectedParameters() const {
-    return "\"" + U8(device_.DevicePath(kKitFolder)) + "\\INI\\LanFeedPlugin.ini\"";
+    return "\"" + U8(device_.ExternalPath(kKitFolder)) + "\\INI\\LanFeedPlugin.ini\"";
   }
 
   std::vector<ManagerRun> ReadRuns() const {
@@ -142,7 +142,7 @@ TEST_F(InstallerProgramTest, ArgumentsChangeNothingAndEveryRunStartsTheManager) 
 TEST_F(InstallerProgramTest, WithoutTheManagerNothingStartsAndTheExitCodeIsZero) {
   EXPECT_EQ(RunProgram(Installer(), {}, kTimeoutMs), 0);
   // A manager that cannot be started is not the launcher's failure either.
-  device_.SetValue(kAppManagerKeyPath, LF_TEXT(""), device_.DevicePath("Nowhere/CEAPPMGR.EXE"));
+  device_.SetValue(kAppManagerKeyPath, LF_TEXT(""), device_.ExternalPath("Nowhere/CEAPPMGR.EXE"));
   EXPECT_EQ(RunProgram(Installer(), {}, kTimeoutMs), 0);
 
   // Then a run that does start it: its record must be the only one.

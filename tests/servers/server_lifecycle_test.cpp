@@ -1,6 +1,8 @@
 // What both servers share: creation by protocol, the sockets library's
 // life, the worker protocol (open failures and their retry, restart after
 // Uninitialize) and the failure lines of each step.
+// The log texts are pinned word for word, their misspellings included: they
+// are a contract with stored logs (plugin/servers/socket_error_text.h).
 #include <gtest/gtest.h>
 
 #include <ostream>

@@ -1,5 +1,7 @@
 // The UDP server, driven through the plug-in object with real datagrams on
 // 127.0.0.1.
+// The log texts are pinned word for word, their misspellings included: they
+// are a contract with stored logs (plugin/servers/socket_error_text.h).
 #include <gtest/gtest.h>
 
 #include <string>

@@ -4,6 +4,8 @@
 // after the serve loop's socket is closed under it, the stop event winning
 // over the start event at Uninitialize, and a resumed server whose socket
 // could not be bound not claiming to listen.
+// The log texts are pinned word for word, their misspellings included: they
+// are a contract with stored logs (plugin/servers/socket_error_text.h).
 #include <gtest/gtest.h>
 
 #include <memory>

@@ -1,14 +1,15 @@
 #include "device_fixture.h"
 
 #include <atomic>
-#include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <random>
 #include <sstream>
 #include <stdexcept>
 
+#include "platform/files.h"
 #include "platform/process.h"
+#include "platform/registry.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -20,14 +21,29 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const WChar* const kManagedKeys[] = {kCorvaneKeyPath, kPackageKeyPath, kAppManagerKeyPath};
+std::atomic<int> g_live_fixtures{0};
 
-fs::path UniqueTempFolder() {
+std::string UniqueName() {
   static std::atomic<unsigned> counter{0};
   std::random_device random;
   std::ostringstream name;
   name << "lanfeed-setup-" << std::hex << random() << '-' << counter++;
-  return fs::temp_directory_path() / name.str();
+  return name.str();
+}
+
+// The fixture's key for `key` below HKEY_CURRENT_USER.
+WString TestKeyPath(const WString& root, WStringView key) {
+  WString path = WString(kRegistryTestRoots) + LF_TEXT("\\") + root;
+  if (!key.empty()) path += LF_TEXT("\\") + WString(key);
+  return path;
+}
+
+WString Wide(const fs::path& path) {
+#ifdef _WIN32
+  return path.wstring();
+#else
+  return FromUtf8(path.string());
+#endif
 }
 
 #ifndef _WIN32
@@ -48,11 +64,6 @@ std::string Escape(WStringView text) {
     out += c;
   }
   return out;
-}
-#else
-void DeleteRegistryKey(WStringView key) {
-  RegDeleteTreeW(HKEY_LOCAL_MACHINE, WString(key).c_str());
-  RegDeleteKeyW(HKEY_LOCAL_MACHINE, WString(key).c_str());
 }
 #endif
 
@@ -75,27 +86,41 @@ fs::path ProgramFolder() {
 #endif
 }
 
-DeviceFixture::DeviceFixture() : root_(UniqueTempFolder()) {
+DeviceFixture::DeviceFixture() {
+  if (g_live_fixtures.fetch_add(1) != 0) {
+    g_live_fixtures.fetch_sub(1);
+    throw std::logic_error("one DeviceFixture at a time: the test roots are process-wide");
+  }
+  const std::string name = UniqueName();
+  root_ = fs::temp_directory_path() / name;
+  registry_root_ = W(name);
   fs::create_directories(root_ / "device");
-#ifdef _WIN32
-  for (const WChar* key : kManagedKeys) DeleteRegistryKey(key);
-#else
-  setenv("LANFEED_DEVICE_ROOT", (root_ / "device").c_str(), 1);
+#ifndef _WIN32
   setenv("LANFEED_REGISTRY_FILE", (root_ / "registry.reg").c_str(), 1);
   WriteRegistryFile();
 #endif
+  if (!SetRegistryRootForTesting(registry_root_.c_str())) {
+    std::error_code ignored;
+    fs::remove_all(root_, ignored);
+    g_live_fixtures.fetch_sub(1);
+    throw std::runtime_error("cannot set the registry's test root " + name);
+  }
+  SetDeviceRootForTesting(Wide(root_ / "device").c_str());
 }
 
 DeviceFixture::~DeviceFixture() {
+  SetDeviceRootForTesting(nullptr);
+  SetRegistryRootForTesting(nullptr);
 #ifdef _WIN32
-  for (const WChar* key : kManagedKeys) DeleteRegistryKey(key);
+  RegDeleteTreeW(HKEY_CURRENT_USER, TestKeyPath(registry_root_, LF_TEXT("")).c_str());
+  RegDeleteKeyW(HKEY_CURRENT_USER, kRegistryTestRoots);  // fails while other roots remain
 #else
-  unsetenv("LANFEED_DEVICE_ROOT");
   unsetenv("LANFEED_REGISTRY_FILE");
 #endif
   std::error_code ignored;
   fs::permissions(root_, fs::perms::owner_all, fs::perm_options::add, ignored);
   fs::remove_all(root_, ignored);
+  g_live_fixtures.fetch_sub(1);
 }
 
 WString DeviceFixture::DevicePath(std::string_view relative) const {
@@ -103,13 +128,15 @@ WString DeviceFixture::DevicePath(std::string_view relative) const {
   for (char& c : text) {
     if (c == '/') c = '\\';
   }
+  return W("\\") + W(text);
+}
+
+WString DeviceFixture::ExternalPath(std::string_view relative) const {
 #ifdef _WIN32
-  WString base = (root_ / "device").wstring();
+  return HostPath(relative).make_preferred().wstring();
 #else
-  WString base;  // the stand-in puts rooted paths under LANFEED_DEVICE_ROOT
+  return DevicePath(relative);
 #endif
-  if (text.empty()) return base.empty() ? W("\\") : base;
-  return base + W("\\") + W(text);
 }
 
 fs::path DeviceFixture::HostPath(std::string_view relative) const {
@@ -119,8 +146,8 @@ fs::path DeviceFixture::HostPath(std::string_view relative) const {
 void DeviceFixture::SetValue(WStringView key, WStringView name, WStringView value) {
 #ifdef _WIN32
   HKEY handle = nullptr;
-  if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, WString(key).c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                      nullptr, &handle, nullptr) != ERROR_SUCCESS) {
+  if (RegCreateKeyExW(HKEY_CURRENT_USER, TestKeyPath(registry_root_, key).c_str(), 0, nullptr, 0,
+                      KEY_ALL_ACCESS, nullptr, &handle, nullptr) != ERROR_SUCCESS) {
     throw std::runtime_error("cannot create registry key " + U8(key));
   }
   WString text(value);
@@ -139,7 +166,7 @@ void DeviceFixture::SetValue(WStringView key, WStringView name, WStringView valu
 
 void DeviceFixture::RemoveKey(WStringView key) {
 #ifdef _WIN32
-  DeleteRegistryKey(key);
+  RegDeleteTreeW(HKEY_CURRENT_USER, TestKeyPath(registry_root_, key).c_str());
 #else
   for (auto entry = keys_.begin(); entry != keys_.end(); ++entry) {
     if (SameKey(entry->first, key)) {
@@ -156,7 +183,7 @@ void DeviceFixture::WriteRegistryFile() const {
   std::ofstream out(root_ / "registry.reg", std::ios::binary | std::ios::trunc);
   out << "Windows Registry Editor Version 5.00\n\n";
   for (const auto& [key, values] : keys_) {
-    out << "[HKEY_LOCAL_MACHINE\\" << U8(key) << "]\n";
+    out << "[HKEY_CURRENT_USER\\" << U8(TestKeyPath(registry_root_, key)) << "]\n";
     for (const auto& [name, value] : values) {
       if (name.empty()) {
         out << "@=\"" << Escape(value) << "\"\n";

@@ -86,5 +86,14 @@ TEST_F(FilesTest, NamesIgnoreLetterCaseAsOnTheDevice) {
   EXPECT_TRUE(device_.Exists("Corvane/Plugins"));
 }
 
+TEST_F(FilesTest, RootedPathsStayBelowTheTestRoot) {
+  // As a path built from an empty folder name would read: below the test
+  // root, never at the top of the machine's drive.
+  const WString stray = LF_TEXT("\\") + device_.RegistryRoot();
+  EXPECT_TRUE(CreateFolder(stray.c_str()));
+  EXPECT_TRUE(device_.Exists(U8(device_.RegistryRoot())));
+  EXPECT_TRUE(RemoveFolder(stray.c_str()));
+}
+
 }  // namespace
 }  // namespace lanfeed::testing

@@ -1,7 +1,12 @@
 // The registry look-up of an installed folder, and bounded path building.
 #include <gtest/gtest.h>
 
+#include <iterator>
+#include <string>
+#include <vector>
+
 #include "device_fixture.h"
+#include "platform/registry.h"
 #include "setup/folder_lookup.h"
 #include "setup/package_files.h"
 
@@ -65,6 +70,37 @@ TEST(FolderLookUp, FailsWithoutKeyOrRoom) {
   EXPECT_EQ(WString(folder), LF_TEXT("unchanged"));
   EXPECT_TRUE(LookUpFolder(setup::kPackageKey, folder, 5));
   EXPECT_EQ(WString(folder), LF_TEXT("\\abc"));
+}
+
+// The default value of `key` as the registry service reads it now.
+std::string DefaultValue(const WChar* key) {
+  RegistryKey handle;
+  if (!handle.OpenLocalMachine(key, kMaximumAllowed)) return "<no key>";
+  WChar value[kMaxPath] = {};
+  return handle.ReadString(nullptr, value, kMaxPath) ? U8(value) : "<no value>";
+}
+
+// The fixture's keys live under its test root: the code under test reads them
+// through HKEY_LOCAL_MACHINE, while the machine's own keys (the application
+// manager's registration above all) are never written or deleted.
+TEST(FolderLookUp, FixtureKeysNeverReachTheMachinesOwn) {
+  const WChar* const keys[] = {kCorvaneKeyPath, kPackageKeyPath, kAppManagerKeyPath};
+  std::vector<std::string> machine;
+  for (const WChar* key : keys) machine.push_back(DefaultValue(key));
+  {
+    DeviceFixture device;
+    const WString marker = LF_TEXT("fixture ") + device.RegistryRoot();
+    for (const WChar* key : keys) device.SetValue(key, LF_TEXT(""), marker);
+    for (const WChar* key : keys) EXPECT_EQ(DefaultValue(key), U8(marker));
+
+    ASSERT_TRUE(SetRegistryRootForTesting(nullptr));  // a look at the machine's keys
+    for (std::size_t i = 0; i < std::size(keys); ++i) EXPECT_EQ(DefaultValue(keys[i]), machine[i]);
+    ASSERT_TRUE(SetRegistryRootForTesting(device.RegistryRoot().c_str()));
+
+    device.RemoveKey(kAppManagerKeyPath);
+    EXPECT_EQ(DefaultValue(kAppManagerKeyPath), "<no key>");
+  }
+  for (std::size_t i = 0; i < std::size(keys); ++i) EXPECT_EQ(DefaultValue(keys[i]), machine[i]);
 }
 
 TEST(JoinPath, FitsOnlyWithItsTerminator) {

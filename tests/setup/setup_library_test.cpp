@@ -49,8 +49,8 @@ TEST(SetupLibrary, InstallAndUninstallRoundTripThroughTheExports) {
   ASSERT_NE(setup.uninstall_exit, nullptr);
 
   device.MakeFolder("Program Files/Corvane");
-  device.SetValue(kCorvaneKeyPath, LF_TEXT("InstallDir"), device.DevicePath("Program Files/Corvane"));
-  const WString package = device.DevicePath("Program Files/LanFeed");
+  device.SetValue(kCorvaneKeyPath, LF_TEXT("InstallDir"), device.ExternalPath("Program Files/Corvane"));
+  const WString package = device.ExternalPath("Program Files/LanFeed");
   device.WriteFile("Program Files/LanFeed/LanFeedPlugin.dll", "plugin");
   device.WriteFile("Program Files/LanFeed/ui/lanfeed.js", "script");
   device.WriteFile("Program Files/LanFeed/ui/cvui_lanfeed.xml", "<ui/>");

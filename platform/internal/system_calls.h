@@ -1,4 +1,4 @@
-// Internal: the real system calls behind the services that have a test seam
+// The real system calls behind the services that have a test seam
 // (dialogs.h, process.h, system_info.h, com.h). Each backend defines them;
 // the common code in platform/*.cpp decides between them and the seam.
 #pragma once
