@@ -2,6 +2,10 @@
 
 #include <windows.h>
 
+#include <new>
+
+#include "platform/sync_faults_internal.h"
+
 namespace lanfeed {
 
 struct Thread::Handle {
@@ -22,10 +26,15 @@ Thread::~Thread() {
   if (handle_ != nullptr) CloseHandle(handle_->thread);  // the thread itself runs on
 }
 
-bool Thread::Start(ThreadProc proc, void* argument) {
+bool Thread::Start(ThreadProc proc, void* argument, uint32_t stackReserveBytes) {
   if (handle_ != nullptr || proc == nullptr) return false;
-  auto* handle = new Handle{nullptr, 0, proc, argument};
-  handle->thread = CreateThread(nullptr, 0, &Trampoline, handle, 0, &handle->id);
+  if (sync_internal::TakeThreadStartFault()) return false;
+  auto* handle = new (std::nothrow) Handle{nullptr, 0, proc, argument};
+  if (handle == nullptr) return false;
+  // The size is the reservation, not the first commit: the stack takes only
+  // `stackReserveBytes` of address space and commits pages as it grows.
+  handle->thread = CreateThread(nullptr, stackReserveBytes, &Trampoline, handle,
+                                STACK_SIZE_PARAM_IS_A_RESERVATION, &handle->id);
   if (handle->thread == nullptr) {
     delete handle;
     return false;
@@ -35,7 +44,8 @@ bool Thread::Start(ThreadProc proc, void* argument) {
 }
 
 uint32_t Thread::Join() {
-  if (handle_ == nullptr) return 0;
+  // A thread waiting for its own end would wait for ever.
+  if (handle_ == nullptr || IsCurrent()) return 0;
   WaitForSingleObject(handle_->thread, INFINITE);
   DWORD result = 0;
   GetExitCodeThread(handle_->thread, &result);
