@@ -37,11 +37,12 @@ void AddressToText(const SocketAddressIn& address, char (&out)[16]) {
 
 namespace {
 
-constexpr int kOpCount = 5;
+constexpr int kOpCount = 6;
 
 struct FaultTable {
   std::mutex mutex;
   int32_t codes[kOpCount] = {};
+  uint32_t uses[kOpCount] = {};  // calls left to fail with the code
   // Lets the fast path skip the mutex while nothing is injected.
   std::atomic<int> pending{0};
 };
@@ -53,12 +54,13 @@ FaultTable& Faults() {
 
 }  // namespace
 
-void InjectSocketFault(SocketOp op, int32_t code) {
+void InjectSocketFault(SocketOp op, int32_t code, uint32_t times) {
   FaultTable& table = Faults();
   std::lock_guard<std::mutex> guard(table.mutex);
   int32_t& slot = table.codes[static_cast<int>(op)];
   if (slot != 0) table.pending.fetch_sub(1);
-  slot = code;
+  slot = times != 0 ? code : 0;
+  table.uses[static_cast<int>(op)] = times;
   if (slot != 0) table.pending.fetch_add(1);
 }
 
@@ -77,7 +79,7 @@ int32_t TakeSocketFault(SocketOp op) {
   std::lock_guard<std::mutex> guard(table.mutex);
   int32_t& slot = table.codes[static_cast<int>(op)];
   const int32_t code = slot;
-  if (code != 0) {
+  if (code != 0 && --table.uses[static_cast<int>(op)] == 0) {
     slot = 0;
     table.pending.fetch_sub(1);
   }

@@ -403,6 +403,7 @@ SocketHandle SocketAccept(SocketHandle s, SocketAddressIn* peer) {
 int32_t SocketWaitReadable(SocketHandle s, int64_t timeout_ms) {
   SocketRef socket = Acquire(s);
   if (!socket) return -1;
+  if (const int32_t code = sockets_internal::TakeSocketFault(SocketOp::kWait)) return Fail(code);
   return Wait(*socket, POLLIN, timeout_ms);
 }
 
