@@ -3,8 +3,7 @@
 // its own. Dispatch is serialised by clientLock, so the host receives one
 // block at a time, each with its feedback request first.
 //
-// Lock order: clientLock, then settingsLock, then the plug-in's lock (taken
-// by DeliverData). clientLock is never held while a reader thread is waited
+// Lock order: clientLock, then the plug-in's lock (taken by DeliverData). clientLock is never held while a reader thread is waited
 // for, and the plug-in never calls the server while holding its own lock.
 #pragma once
 
@@ -43,7 +42,11 @@ class TcpServer final : public SocketServer {
   int32_t AcceptLoop();
   // Removes and destroys every client (closeAll non-zero) or only the dead
   // ones. The clients are unlinked under clientLock and closed after it is
-  // released, so a reader waiting for clientLock in Dispatch can finish.
+  // released, so a reader waiting for clientLock in Dispatch can finish:
+  // first every socket, so that all their readers wake at once, then each
+  // reader is waited for. A client whose reader the accept loop is starting
+  // at that moment only has its socket closed; it stays listed, dead, until
+  // the next walk.
   void CloseClientConnections(int32_t closeAll);
 
   // The time-out in seconds in force since the last Start (0: none).
@@ -56,10 +59,19 @@ class TcpServer final : public SocketServer {
   bool RetryFailedWait() const override { return false; }
 
  private:
+  // Lists an accepted connection and starts its reader outside clientLock
+  // (creating a thread takes a while, and deliveries wait for that lock). A
+  // connection that cannot be listed, or whose reader cannot be started, is
+  // unlisted and closed.
+  void AddClient(std::unique_ptr<TcpClientConnection> connection);
+
   // Guards `clients` and serialises Dispatch. Lives as long as the object,
   // so it exists before its first use and after its last.
   mutable RecursiveLock clientLock;
   std::list<std::unique_ptr<TcpClientConnection>> clients;
+  // The connection whose reader AddClient is starting, outside clientLock;
+  // guarded by clientLock. No other thread destroys it meanwhile.
+  TcpClientConnection* startingClient = nullptr;
   std::atomic<uint32_t> appliedTimeout{kDefaultTcpTimeout};
 };
 
