@@ -126,6 +126,24 @@ TEST(DeviceRead, PathIsCopiedWithRoomForItsTerminator) {
   EXPECT_EQ(WStrLen(settings.Feedback.WaveFilePath), 5u);
 }
 
+TEST(DeviceRead, PathBeyondWhatTheHostCopiedIsZero) {
+  // The host reports 8 characters and copies 3: the path is those 3, never
+  // followed by whatever the buffer held before.
+  StrictConfigTree tree(InPlugin(
+      "<Device><Feedback><OnDispatch><WaveFile><File>a.w</File></WaveFile></OnDispatch></Feedback></Device>"));
+  FakeElement* file = tree.rootElement().Child("Device")->Child("Feedback")->Child("OnDispatch")->Child("WaveFile")
+      ->Child("File");
+  file->reportedLength = 8;
+  file->copiesValueOnly = true;
+  // Leave text in a freed block of the path's size, which the allocator is
+  // likely to hand out again.
+  delete[] new WChar[9]{'X', 'X', 'X', 'X', 'X', 'X', 'X', 'X', 'X'};
+  DeviceSettings settings;
+  ReadFromRoot(tree, &settings);
+  ASSERT_NE(settings.Feedback.WaveFilePath, nullptr);
+  EXPECT_EQ(ToUtf8(settings.Feedback.WaveFilePath), "a.w");
+}
+
 TEST(DeviceRead, UnallocatablePathLeavesNone) {
   for (int32_t length : {INT32_MAX, INT32_MAX / 2}) {
     StrictConfigTree tree(InPlugin(
