@@ -12,6 +12,7 @@
 #include "plugin/config/device_settings.h"
 #include "tests/config/device_read_cases.h"
 #include "tests/config/strict_config_node.h"
+#include "tests/support/failing_allocation.h"
 
 namespace lanfeed::testing {
 namespace {
@@ -135,11 +136,11 @@ TEST(DeviceRead, PathBeyondWhatTheHostCopiedIsZero) {
       ->Child("File");
   file->reportedLength = 8;
   file->copiesValueOnly = true;
-  // Leave text in a freed block of the path's size, which the allocator is
-  // likely to hand out again.
-  delete[] new WChar[9]{'X', 'X', 'X', 'X', 'X', 'X', 'X', 'X', 'X'};
   DeviceSettings settings;
-  ReadFromRoot(tree, &settings);
+  {
+    DirtyAllocations dirty;
+    ReadFromRoot(tree, &settings);
+  }
   ASSERT_NE(settings.Feedback.WaveFilePath, nullptr);
   EXPECT_EQ(ToUtf8(settings.Feedback.WaveFilePath), "a.w");
 }

@@ -1,6 +1,7 @@
 #include "tests/support/failing_allocation.h"
 
 #include <cstdlib>
+#include <cstring>
 #include <new>
 
 namespace lanfeed::testing {
@@ -8,6 +9,7 @@ namespace {
 // Allocations left before the one that fails; 0: disarmed.
 thread_local long t_countdown = 0;
 thread_local bool t_fired = false;
+thread_local bool t_dirty = false;
 
 bool FailThisOne() {
   if (t_countdown == 0 || --t_countdown != 0) return false;
@@ -17,7 +19,9 @@ bool FailThisOne() {
 
 void* Allocate(std::size_t size) noexcept {
   if (FailThisOne()) return nullptr;
-  return std::malloc(size != 0 ? size : 1);
+  void* block = std::malloc(size != 0 ? size : 1);
+  if (block != nullptr && t_dirty) std::memset(block, 0xBE, size);
+  return block;
 }
 }  // namespace
 
@@ -29,6 +33,9 @@ FailingAllocation::FailingAllocation(long nth) {
 FailingAllocation::~FailingAllocation() { t_countdown = 0; }
 
 bool FailingAllocation::fired() const { return t_fired; }
+
+DirtyAllocations::DirtyAllocations() { t_dirty = true; }
+DirtyAllocations::~DirtyAllocations() { t_dirty = false; }
 
 }  // namespace lanfeed::testing
 

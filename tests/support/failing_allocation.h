@@ -1,4 +1,4 @@
-// An allocation-failure seam for tests. Linking failing_allocation.cpp into
+// Allocation seams for tests. Linking failing_allocation.cpp into
 // a test program replaces the program's global allocation functions with
 // ones that behave as usual until a FailingAllocation arms them: the armed
 // thread's n-th allocation from then on fails (the throwing forms throw
@@ -18,6 +18,17 @@ class FailingAllocation {
 
   // True once the armed allocation has failed.
   bool fired() const;
+};
+
+// While alive, every allocation on the constructing thread comes filled
+// with 0xBE bytes (as AddressSanitizer fills them), so that code which hands
+// on memory it never wrote shows non-zero garbage in every build.
+class DirtyAllocations {
+ public:
+  DirtyAllocations();
+  ~DirtyAllocations();
+  DirtyAllocations(const DirtyAllocations&) = delete;
+  DirtyAllocations& operator=(const DirtyAllocations&) = delete;
 };
 
 }  // namespace lanfeed::testing
