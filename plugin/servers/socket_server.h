@@ -13,19 +13,23 @@
 // TCP server's own delivery lock, and the host's thread never needs that one.
 //
 // Stacks. The worker and every TCP reader run on threads that reserve
-// kDefaultStackReserveBytes (64 KiB, platform/thread.h). The deepest paths:
+// kDefaultStackReserveBytes (64 KiB, platform/thread.h). This library's own
+// frames on the deepest paths, measured with -fstack-usage (x86_64,
+// optimised; most of it is the 520- and 260-character buffers, which are
+// the same size on the 32-bit device):
+//   - UDP worker delivering: ReceiveLoop 1.7 KiB, HandleDatagram 1.2 KiB,
+//     DispatchToPlugin, then the host's ShowFeedback or Deliver: 3.1 KiB;
+//   - a reader logging a read error: ReadOnce 1.1 KiB, LogReadError 1.7 KiB,
+//     the formatter, then the host's WriteLog: 3.1 KiB;
+//   - the accept loop closing a dead client: AcceptLoop 1.7 KiB,
+//     CloseClientConnections, CloseSocketOnce 1.1 KiB, WriteLog: 3.0 KiB;
 //   - a reader delivering a block: ReadOnce, Dispatch, DispatchToPlugin,
-//     PlayFeedback or DeliverData, then the host's ShowFeedback or Deliver;
-//   - any server thread logging a failure: a 520-character line and a
-//     260-character error text (1.6 KiB, 3.1 KiB with wchar_t), the
-//     formatter, LogCurrent, then the host's WriteLog;
-//   - the worker in OpenSocket: two lines and an error text (2.6 KiB).
-// Measured with -fstack-usage, none of these needs more than 4 KiB of this
-// library's frames (x86_64, optimised; about half on the 32-bit device) and
-// thread start-up takes well under 4 KiB, so at least 48 KiB of every
-// server thread's stack is left for the host's callbacks. A host whose
-// ShowFeedback, Deliver or WriteLog needs more must hand the work to a
-// thread of its own.
+//     then ShowFeedback or Deliver: 1.4 KiB; OpenSocket: 1.8 KiB.
+// The thread itself takes up to 4.5 KiB (glibc's thread block and TLS sit
+// at the top of the stack; Windows keeps a guard page). That leaves about
+// 56 KiB of every server thread's stack to the host: a host's ShowFeedback,
+// Deliver, WriteLog and SetStatusProperty may use up to 48 KiB of stack;
+// one that needs more must hand the work to a thread of its own.
 #pragma once
 
 #include <atomic>

@@ -113,9 +113,9 @@ void TcpServer::AddClient(std::unique_ptr<TcpClientConnection> connection) {
     try {
       clients.push_back(std::move(connection));
       // Until its reader runs, no other thread may destroy it: a walk that
-      // removes it meanwhile only closes its socket (see
-      // CloseClientConnections), and its reader then ends at once.
+      // removes it meanwhile leaves it listed and asks for it to be closed.
       startingClient = added;
+      startingClientClosed = false;
     } catch (...) {
       // Not listed: `connection` still owns it and closes it below.
     }
@@ -123,20 +123,33 @@ void TcpServer::AddClient(std::unique_ptr<TcpClientConnection> connection) {
   if (connection) return;  // destroyed here, which closes it
   const bool started = added->StartReader();
   std::list<std::unique_ptr<TcpClientConnection>> failed;
-  {
-    AutoLock guard(clientLock);
-    startingClient = nullptr;
-    if (!started) {
-      for (auto it = clients.begin(); it != clients.end(); ++it) {
-        if (it->get() == added) {
-          failed.splice(failed.end(), clients, it);
-          break;
+  for (bool closed = false;;) {
+    bool closeNow = false;
+    {
+      AutoLock guard(clientLock);
+      if (startingClientClosed && !closed) {
+        // A walk asked for it to be closed: done below, outside the lock,
+        // while it is still protected from the walks.
+        closeNow = true;
+      } else {
+        startingClient = nullptr;
+        if (!started) {
+          for (auto it = clients.begin(); it != clients.end(); ++it) {
+            if (it->get() == added) {
+              failed.splice(failed.end(), clients, it);
+              break;
+            }
+          }
         }
       }
     }
+    if (!closeNow) break;
+    added->CloseSocketOnce();
+    closed = true;
   }
-  // `failed` goes here, outside the lock: its socket was closed by
-  // StartReader, and it has no reader to wait for.
+  // A failed one goes with `failed`, here: StartReader closed its socket, and
+  // it has no reader to wait for. A started one that was closed meanwhile
+  // stays listed, dead, for the next walk.
 }
 
 void TcpServer::CloseClientConnections(int32_t closeAll) {
@@ -148,7 +161,7 @@ void TcpServer::CloseClientConnections(int32_t closeAll) {
       TcpClientConnection* connection = it->get();
       if (closeAll != 0 || connection->IsDead()) {
         if (connection == startingClient) {
-          connection->CloseSocketOnce();
+          startingClientClosed = true;
         } else {
           removed.splice(removed.end(), clients, it);
         }
@@ -156,8 +169,9 @@ void TcpServer::CloseClientConnections(int32_t closeAll) {
       it = next;
     }
   }
-  // Outside the lock: a reader may be waiting for it in Dispatch. Every
-  // socket first, so that all the readers wake together, then the waits.
+  // Outside the lock, which the host's thread may need while a reader is in
+  // a host call. Every socket first, so that all the readers wake together,
+  // then the waits.
   for (auto& connection : removed) connection->CloseSocketOnce();
   for (auto& connection : removed) connection->JoinReader();
 }
@@ -218,7 +232,7 @@ void TcpServer::Suspend() {
 }
 
 void TcpServer::Dispatch(const uint8_t* data, int32_t length) {
-  AutoLock guard(clientLock);
+  AutoLock guard(deliveryLock);
   DispatchToPlugin(data, length);
 }
 

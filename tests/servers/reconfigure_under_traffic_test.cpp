@@ -108,8 +108,9 @@ TEST_P(ReconfigureUnderTraffic, FeedbackIsAlwaysOneCompleteConfiguredRecord) {
 // A host whose ShowFeedback blocks (it plays the sound, or waits for its UI
 // thread) while its own thread reconfigures: the reconfiguration must not
 // wait for the feedback in progress, the path that feedback was handed must
-// stay valid until it returns, the other readers must go on reading their
-// settings, and the next block must play the new feedback.
+// stay valid until it returns, the host's other calls, the accept loop and
+// the other readers must go on, and the next block must play the new
+// feedback.
 TEST_P(ReconfigureUnderTraffic, ReconfiguringDuringABlockedShowFeedbackReturnsAtOnce) {
   const int32_t protocol = GetParam();
   const bool tcp = protocol != kProtocolUdp;
@@ -146,8 +147,16 @@ TEST_P(ReconfigureUnderTraffic, ReconfiguringDuringABlockedShowFeedbackReturnsAt
   plugin.ApplySettings(after);
   EXPECT_FALSE(released.load());
   EXPECT_FALSE(waitedOut.load()) << "the reconfiguration waited for the blocked ShowFeedback";
+  // Nor do the host's other calls wait for it.
+  RemoveConsumer();
+  AddConsumer();
+  EXPECT_FALSE(waitedOut.load()) << "Suspend or Start waited for the blocked ShowFeedback";
+  EXPECT_EQ(host.LastStatus(), 1);
   if (tcp) {
-    // Another reader reads the time-out at its wait and times out meanwhile.
+    // The accept loop goes on, and another reader reads the time-out at its
+    // wait and times out meanwhile.
+    TestClient late(serverPort);
+    EXPECT_TRUE(WaitLogPrefix("3 TCP client connected to Port : ", 3));
     EXPECT_TRUE(silent->WaitClosedByServer(std::chrono::seconds(5)));
     EXPECT_FALSE(waitedOut.load());
   }
