@@ -170,6 +170,7 @@ TEST_F(ApplyConfigTest, NodeWithoutChildrenAppliesCreationValues) {
 
 // Configure whose allocations fail one after the other: the plug-in keeps
 // the server it had, with the settings it had, and nothing escapes it.
+// (Real servers here: a fake's journal would allocate too.)
 TEST_F(ApplyConfigTest, AllocationFailureInConfigureKeepsTheCurrentServer) {
   struct Case {
     const char* name;
@@ -182,8 +183,9 @@ TEST_F(ApplyConfigTest, AllocationFailureInConfigureKeepsTheCurrentServer) {
     ChildlessNode node;
     bool completed = false;
     for (long nth = 1; nth < 64 && !completed; ++nth) {
-      journal.clear();
-      FakeServer* fake = AttachFake(c.current);
+      plugin.ApplySettings(c.current);
+      SocketServer* current = plugin.server();
+      ASSERT_NE(current, nullptr);
       int32_t result;
       {
         testing::FailingAllocation failing(nth);
@@ -192,10 +194,9 @@ TEST_F(ApplyConfigTest, AllocationFailureInConfigureKeepsTheCurrentServer) {
       }
       EXPECT_EQ(result, 0);
       if (completed) break;
-      EXPECT_EQ(plugin.server(), fake) << nth;
-      EXPECT_TRUE(journal.empty()) << nth;
-      EXPECT_EQ(fake->SettingsTcpTimeout(), 900) << nth;
-      EXPECT_EQ(fake->SettingsProtocol(), c.current.Protocol) << nth;
+      EXPECT_EQ(plugin.server(), current) << nth;
+      EXPECT_EQ(current->SettingsTcpTimeout(), 900) << nth;
+      EXPECT_EQ(current->SettingsProtocol(), c.current.Protocol) << nth;
       plugin.Uninitialize();
     }
     ASSERT_TRUE(completed);
