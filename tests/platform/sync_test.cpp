@@ -107,12 +107,17 @@ TEST(Thread, JoinOnItselfFailsAndLeavesTheThreadToItsOwner) {
 // reports it.
 std::size_t CurrentStackReservation() {
 #if defined(_WIN32)
+  // The reservation is one allocation: add up its regions from its base.
   MEMORY_BASIC_INFORMATION region{};
   int local = 0;
   if (VirtualQuery(&local, &region, sizeof region) == 0) return 0;
-  const auto* tib = reinterpret_cast<const NT_TIB*>(NtCurrentTeb());
-  return static_cast<std::size_t>(static_cast<const char*>(tib->StackBase) -
-                                  static_cast<const char*>(region.AllocationBase));
+  void* const base = region.AllocationBase;
+  std::size_t total = 0;
+  for (char* at = static_cast<char*>(base);
+       VirtualQuery(at, &region, sizeof region) != 0 && region.AllocationBase == base; at += region.RegionSize) {
+    total += region.RegionSize;
+  }
+  return total;
 #else
   pthread_attr_t attributes;
   if (pthread_getattr_np(pthread_self(), &attributes) != 0) return 0;

@@ -18,6 +18,7 @@ SocketAddressIn Loopback(int32_t port) {
   return MakeSocketAddress(kInaddrLoopback, static_cast<uint16_t>(port));
 }
 
+#if !defined(_WIN32)
 int CountDirectoryEntries(const char* path) {
 #if defined(__linux__)
   DIR* dir = opendir(path);
@@ -33,6 +34,7 @@ int CountDirectoryEntries(const char* path) {
   return -1;
 #endif
 }
+#endif
 }  // namespace
 
 int32_t FreePort(int32_t type) {
