@@ -17,10 +17,16 @@ WaitResult WaitForEither(ManualResetEvent& first, ManualResetEvent& second, uint
 
 class ManualResetEvent {
  public:
-  ManualResetEvent();  // created non-signalled
+  // Created non-signalled. Never throws: when the system cannot create the
+  // event, IsValid() is false (as CreateEvent returning null).
+  ManualResetEvent();
   ~ManualResetEvent();
   ManualResetEvent(const ManualResetEvent&) = delete;
   ManualResetEvent& operator=(const ManualResetEvent&) = delete;
+
+  // False for an event the system could not create. Such an event is never
+  // signalled: Set and Reset do nothing, and every wait on it fails at once.
+  bool IsValid() const;
 
   void Set();
   void Reset();
@@ -37,10 +43,14 @@ class ManualResetEvent {
   Impl* impl_;
 };
 
-
-// Waits until either event is signalled (kWaitForever: no limit). When both are signalled, `first`
-// wins, as the first handle of a Win32 wait on several objects does.
+// Waits until either event is signalled (kWaitForever: no limit). When both
+// are signalled, `first` wins, as the first handle of a Win32 wait on several
+// objects does. kFailed when either event is not valid.
 WaitResult WaitForEither(ManualResetEvent& first, ManualResetEvent& second,
                          uint32_t timeout_ms);
+
+// Fault injection for tests: the next `count` calls of WaitForEither (on any
+// thread) fail (kFailed) at once. 0 clears.
+void FailEventWaitsForTesting(uint32_t count);
 
 }  // namespace lanfeed

@@ -168,13 +168,14 @@ SocketAddressIn MakeSocketAddress(uint32_t host_address, uint16_t host_port);
 // Dotted IPv4 text of the address, into `out` of at least 16 characters.
 void AddressToText(const SocketAddressIn& address, char (&out)[16]);
 
-// Fault injection for tests: the next call of `op` (on any thread) fails with
-// `code` without reaching the system: it sets the last error to `code` and
-// returns its failure value (SocketsStartup returns `code`). The library and
-// handle checks (10093, 10038) come first. Cleared after one use or by
-// ClearSocketFaults; a code of 0 clears the fault of `op`.
-enum class SocketOp { kStartup, kSocket, kBind, kListen, kAccept };
-void InjectSocketFault(SocketOp op, int32_t code);
+// Fault injection for tests: the next `times` calls of `op` (on any thread)
+// fail with `code` without reaching the system: each sets the last error to
+// `code` and returns its failure value (SocketsStartup returns `code`). The
+// library and handle checks (10093, 10038) come first. Cleared after `times`
+// uses or by ClearSocketFaults; a code of 0 clears the fault of `op`.
+// kWait stands for the wait of SocketWaitReadable and SocketRecvWithin.
+enum class SocketOp { kStartup, kSocket, kBind, kListen, kAccept, kWait };
+void InjectSocketFault(SocketOp op, int32_t code, uint32_t times = 1);
 void ClearSocketFaults();
 
 // Test seam: while set, every call that may wait (WaitReadable, Accept, Recv,

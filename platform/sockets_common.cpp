@@ -54,11 +54,12 @@ using Pin = SocketTable::Pin;
 
 // --- Test seams ----------------------------------------------------------
 
-constexpr int kOpCount = 5;
+constexpr int kOpCount = 6;
 
 struct FaultTable {
   std::mutex mutex;
   int32_t codes[kOpCount] = {};
+  uint32_t uses[kOpCount] = {};  // calls left to fail with the code
   // Lets the fast path skip the mutex while nothing is injected.
   std::atomic<int> pending{0};
 };
@@ -314,12 +315,13 @@ int32_t SendDatagram(SocketEntry& socket, SocketHandle s, const void* data, int3
 
 }  // namespace
 
-void InjectSocketFault(SocketOp op, int32_t code) {
+void InjectSocketFault(SocketOp op, int32_t code, uint32_t times) {
   FaultTable& table = Faults();
   std::lock_guard<std::mutex> guard(table.mutex);
   int32_t& slot = table.codes[static_cast<int>(op)];
   if (slot != 0) table.pending.fetch_sub(1);
-  slot = code;
+  slot = times != 0 ? code : 0;
+  table.uses[static_cast<int>(op)] = times;
   if (slot != 0) table.pending.fetch_add(1);
 }
 
@@ -340,7 +342,7 @@ int32_t TakeSocketFault(SocketOp op) {
   std::lock_guard<std::mutex> guard(table.mutex);
   int32_t& slot = table.codes[static_cast<int>(op)];
   const int32_t code = slot;
-  if (code != 0) {
+  if (code != 0 && --table.uses[static_cast<int>(op)] == 0) {
     slot = 0;
     table.pending.fetch_sub(1);
   }
@@ -447,6 +449,7 @@ int32_t SocketWaitReadable(SocketHandle s, int64_t timeout_ms) {
   // A stream socket that neither listens nor is connected can never become
   // readable on Windows; Linux would report it hung up at once.
   const bool idle = socket->type == kSockStream && !socket->listening && !socket->connected;
+  if (const int32_t code = sockets_internal::TakeSocketFault(SocketOp::kWait)) return Fail(code);
   TimeLeft time(timeout_ms);
   CallSeam seam(s);
   return WaitUntil(*socket, idle ? WaitFor::kClose : WaitFor::kReadable, time, seam);
@@ -457,6 +460,8 @@ int32_t SocketRecvWithin(SocketHandle s, void* buffer, int32_t length, SocketAdd
   Pin socket;
   if (!Acquire(s, socket)) return -1;
   if (received == nullptr) return Fail(kWsaEfault);
+  // The injected wait failure stands for the wait this call may make.
+  if (const int32_t code = sockets_internal::TakeSocketFault(SocketOp::kWait)) return Fail(code);
   if (const int32_t code = CheckReceive(*socket, buffer, length)) {
     *received = Fail(code);
     return 1;

@@ -29,7 +29,12 @@ int32_t Create(const PluginClassId& requested, void** out) {
   if (out == nullptr) return 0;
   *out = nullptr;
   if (!SameClassId(requested, kLanFeedClassId)) return 0;
-  *out = static_cast<IInputPlugin*>(new (std::nothrow) InputPlugin());
+  // The object's own members allocate too (its lock), and may throw: no
+  // exception crosses the interface, and *out stays null.
+  try {
+    *out = static_cast<IInputPlugin*>(new (std::nothrow) InputPlugin());
+  } catch (...) {
+  }
   return 0;
 }
 

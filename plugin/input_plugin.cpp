@@ -52,7 +52,12 @@ int32_t InputPlugin::WriteDefaultConfig(ConfigNode* node) { return lanfeed::Writ
 
 int32_t InputPlugin::Configure(ConfigNode* node) {
   configNode_ = node;
-  ApplyConfiguration();
+  // Nothing the apply step allocates throws by itself; this keeps any
+  // exception (one from the host's node, say) on this side of the interface.
+  try {
+    ApplyConfiguration();
+  } catch (...) {
+  }
   return 0;
 }
 
@@ -64,7 +69,12 @@ int32_t InputPlugin::AddConsumer(ConsumerId consumer) {
   std::size_t count;
   {
     AutoLock guard(lock_);
-    consumers_.push_back(consumer);
+    try {
+      consumers_.push_back(consumer);
+    } catch (...) {
+      // No room for the entry: the consumer is not added and nothing starts.
+      return 0;
+    }
     count = consumers_.size();
     consumerCount_.store(count);
   }

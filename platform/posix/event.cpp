@@ -3,6 +3,9 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <new>
+
+#include "platform/sync_faults_internal.h"
 
 namespace lanfeed {
 
@@ -25,10 +28,13 @@ struct ManualResetEvent::Impl {
   bool signalled = false;
 };
 
-ManualResetEvent::ManualResetEvent() : impl_(new Impl) {}
+ManualResetEvent::ManualResetEvent() : impl_(new (std::nothrow) Impl) {}
 ManualResetEvent::~ManualResetEvent() { delete impl_; }
 
+bool ManualResetEvent::IsValid() const { return impl_ != nullptr; }
+
 void ManualResetEvent::Set() {
+  if (impl_ == nullptr) return;
   {
     std::lock_guard<std::mutex> guard(EventMutex());
     impl_->signalled = true;
@@ -37,11 +43,13 @@ void ManualResetEvent::Set() {
 }
 
 void ManualResetEvent::Reset() {
+  if (impl_ == nullptr) return;
   std::lock_guard<std::mutex> guard(EventMutex());
   impl_->signalled = false;
 }
 
 bool ManualResetEvent::IsSet() const {
+  if (impl_ == nullptr) return false;
   std::lock_guard<std::mutex> guard(EventMutex());
   return impl_->signalled;
 }
@@ -59,14 +67,16 @@ bool WaitUntil(uint32_t timeout_ms, Ready ready) {
 }  // namespace
 
 bool ManualResetEvent::Wait(uint32_t timeout_ms) {
+  if (impl_ == nullptr) return false;
   return WaitUntil(timeout_ms, [this] { return impl_->signalled; });
 }
 
 WaitResult WaitForEither(ManualResetEvent& first, ManualResetEvent& second, uint32_t timeout_ms) {
-  // Both flags are read under the event mutex, so the result reflects one
-  // instant and the first event wins when both are set.
   ManualResetEvent::Impl* a = first.impl_;
   ManualResetEvent::Impl* b = second.impl_;
+  if (a == nullptr || b == nullptr || sync_internal::TakeEventWaitFault()) return WaitResult::kFailed;
+  // Both flags are read under the event mutex, so the result reflects one
+  // instant and the first event wins when both are set.
   auto ready = [a, b] { return a->signalled || b->signalled; };
   std::unique_lock<std::mutex> lock(EventMutex());
   if (timeout_ms == kWaitForever) {

@@ -1,9 +1,14 @@
 #include "platform/thread.h"
 
+#include <limits.h>
 #include <pthread.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <cerrno>
+#include <new>
+
+#include "platform/sync_faults_internal.h"
 
 namespace lanfeed {
 
@@ -20,6 +25,18 @@ void* Trampoline(void* raw) {
   handle->result = handle->proc(handle->argument);
   return nullptr;
 }
+
+// The stack size pthreads accepts for a request: at least PTHREAD_STACK_MIN,
+// in whole pages.
+size_t StackSizeFor(uint32_t requested) {
+  size_t size = requested < PTHREAD_STACK_MIN ? static_cast<size_t>(PTHREAD_STACK_MIN) : requested;
+  const long page = sysconf(_SC_PAGESIZE);
+  if (page > 0) {
+    const size_t pageSize = static_cast<size_t>(page);
+    size = (size + pageSize - 1) / pageSize * pageSize;
+  }
+  return size;
+}
 }  // namespace
 
 Thread::~Thread() {
@@ -30,10 +47,20 @@ Thread::~Thread() {
   }
 }
 
-bool Thread::Start(ThreadProc proc, void* argument) {
+bool Thread::Start(ThreadProc proc, void* argument, uint32_t stackReserveBytes) {
   if (handle_ != nullptr || proc == nullptr) return false;
-  auto* handle = new Handle{pthread_t{}, proc, argument};
-  if (pthread_create(&handle->thread, nullptr, &Trampoline, handle) != 0) {
+  if (sync_internal::TakeThreadStartFault()) return false;
+  auto* handle = new (std::nothrow) Handle{pthread_t{}, proc, argument};
+  if (handle == nullptr) return false;
+  pthread_attr_t attributes;
+  if (pthread_attr_init(&attributes) != 0) {
+    delete handle;
+    return false;
+  }
+  bool created = pthread_attr_setstacksize(&attributes, StackSizeFor(stackReserveBytes)) == 0 &&
+                 pthread_create(&handle->thread, &attributes, &Trampoline, handle) == 0;
+  pthread_attr_destroy(&attributes);
+  if (!created) {
     delete handle;
     return false;
   }
@@ -42,7 +69,9 @@ bool Thread::Start(ThreadProc proc, void* argument) {
 }
 
 uint32_t Thread::Join() {
-  if (handle_ == nullptr) return 0;
+  // Joining itself would fail (EDEADLK) and the handle block, freed below,
+  // is still in use by this very thread.
+  if (handle_ == nullptr || IsCurrent()) return 0;
   pthread_join(handle_->thread, nullptr);
   uint32_t result = handle_->result;
   delete handle_;

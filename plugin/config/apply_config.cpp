@@ -20,20 +20,29 @@ void InputPlugin::ApplyConfiguration() {
 }
 
 void InputPlugin::ApplySettings(const DeviceSettings& settings) {
-  SocketServer* server = server_.load();
-  if (server != nullptr &&
-      (settings.Enabled == 0 || settings.Protocol != server->SettingsProtocol() ||
-       settings.Port != server->SettingsPort())) {
+  SocketServer* current = server_.load();
+  if (settings.Enabled == 0) {
     RemoveServer();
-    server = nullptr;
+    return;
   }
-  if (settings.Enabled == 0) return;
-  if (server == nullptr) {
-    server = CreateSocketServer(settings.Protocol);
-    if (server == nullptr) return;
-    server_.store(server);
+  if (current != nullptr && settings.Protocol == current->SettingsProtocol() &&
+      settings.Port == current->SettingsPort()) {
+    // Kept: only its copy is replaced (or, when the copy cannot be
+    // allocated, kept as it was).
+    current->AssignSettings(settings);
+    return;
   }
-  server->AssignSettings(settings);
+  // A new server, complete with its settings, before the current one goes:
+  // when either cannot be allocated, the current server stays as it was.
+  // The new one is idle, so making it first is not observable otherwise.
+  SocketServer* fresh = CreateSocketServer(settings.Protocol);
+  if (fresh == nullptr) return;
+  if (!fresh->AssignSettings(settings)) {
+    delete fresh;
+    return;
+  }
+  RemoveServer();
+  server_.store(fresh);
 }
 
 }  // namespace lanfeed

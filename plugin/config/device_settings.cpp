@@ -111,7 +111,9 @@ void ReadWaveFilePath(ConfigNode* cursor, FeedbackParams* feedback) {
   if (length <= 0) return;
   FreeWaveFilePath(feedback);
   if (length > kMaxPathValueLength) return;
-  WChar* path = new (std::nothrow) WChar[static_cast<std::size_t>(length) + 1];
+  // Zero-filled: a host that copies fewer characters than it reported
+  // leaves zeros, never uninitialised text, behind them.
+  WChar* path = new (std::nothrow) WChar[static_cast<std::size_t>(length) + 1]();
   if (path == nullptr) return;
   cursor->CopyValueW(path, (length + 1) * static_cast<int32_t>(sizeof(WChar)));
   path[length] = 0;

@@ -10,27 +10,19 @@
 
 namespace lanfeed {
 
+namespace {
+// How long the UDP worker pauses after its wait on the two events failed.
+constexpr uint32_t kFailedWaitPauseMs = 100;
+
+// A new event, or null when the system cannot create one.
+std::unique_ptr<ManualResetEvent> MakeEvent() {
+  std::unique_ptr<ManualResetEvent> event(new (std::nothrow) ManualResetEvent());
+  if (event && !event->IsValid()) event.reset();
+  return event;
+}
+}  // namespace
+
 SocketServer::~SocketServer() = default;
-
-void SocketServer::AssignSettings(const DeviceSettings& source) {
-  AutoLock guard(settingsLock);
-  settings = source;
-}
-
-int32_t SocketServer::SettingsProtocol() const {
-  AutoLock guard(settingsLock);
-  return settings.Protocol;
-}
-
-int32_t SocketServer::SettingsPort() const {
-  AutoLock guard(settingsLock);
-  return settings.Port;
-}
-
-int32_t SocketServer::SettingsTcpTimeout() const {
-  AutoLock guard(settingsLock);
-  return settings.TCPTimeout;
-}
 
 int32_t SocketServer::StartLibraryAndEvents(format_detail::CheckedFormat<const WChar*> failure) {
   int32_t code = SocketsStartup();
@@ -48,16 +40,21 @@ int32_t SocketServer::StartLibraryAndEvents(format_detail::CheckedFormat<const W
 }
 
 int32_t SocketServer::CreateMissingEvents() {
-  try {
-    if (!stopEvent) stopEvent = std::make_unique<ManualResetEvent>();
-    if (!startEvent) startEvent = std::make_unique<ManualResetEvent>();
-  } catch (const std::bad_alloc&) {
-    // Without both events no worker can run: undo the start and fail.
-    stopEvent.reset();
+  if (stopEvent && startEvent) return 0;
+  std::unique_ptr<ManualResetEvent> stop = MakeEvent();
+  std::unique_ptr<ManualResetEvent> start = stop ? MakeEvent() : nullptr;
+  if (!stop || !start) {
+    // Without both events no worker could ever be stopped: fail instead.
     SocketsCleanup();
     return kWsaEnobufs;
   }
+  stopEvent = std::move(stop);
+  startEvent = std::move(start);
   return 0;
+}
+
+void SocketServer::UninitializeIfNeeded() {
+  if (IsSocketOpen() || workerThread.IsStarted() || libraryStarts.load() > 0) Uninitialize();
 }
 
 void SocketServer::StopWorker() {
@@ -73,6 +70,9 @@ void SocketServer::StopWorker() {
 }
 
 void SocketServer::ReleaseEventsAndLibrary() {
+  // A worker that could not be joined (Uninitialize called on the worker
+  // itself, from a host callback) still uses the events.
+  if (workerThread.IsStarted()) return;
   startEvent.reset();
   stopEvent.reset();
   for (int32_t starts = libraryStarts.exchange(0); starts > 0; --starts) SocketsCleanup();
@@ -84,6 +84,70 @@ void SocketServer::WakeWorker() {
   // on a closed socket tries again.
   if (!workerThread.IsStarted()) workerThread.Start(&SocketServer::WorkerThread, this);
   startEvent->Set();
+}
+
+int32_t SocketServer::OpenSocketSteps(const OpenSocketLines& lines) {
+  const int32_t port = SettingsPort();
+  LogLineBuffer line;
+  if (listenSocket.load() == kInvalidSocket) {
+    const SocketHandle created = SocketCreate(kAfInet, lines.type, lines.protocol);
+    if (created == kInvalidSocket) {
+      const SocketErrorText error(SocketLastError());
+      FormatLine(line, lines.createFailed, port, static_cast<const WChar*>(error.text));
+      Log(kLogError, line);
+    } else {
+      socketBound.store(false);
+      socketReady.store(false);
+      listenSocket.store(created);
+      FormatLine(line, lines.created, port);
+      Log(kLogInfo, line);
+    }
+  } else if (lines.alreadyOpen != nullptr) {
+    FormatLine(line, *lines.alreadyOpen, port);
+    Log(kLogInfo, line);
+  }
+
+  int32_t result = 0;
+  const SocketHandle socket = listenSocket.load();
+  if (socket != kInvalidSocket) {
+    // A socket bound by an earlier attempt (whose listen failed, or which is
+    // served as it is) is not bound again: a second bind would fail for good.
+    bool bound = socketBound.load();
+    if (!bound) {
+      FillLocalAddress(port);
+      if (SocketBind(socket, localAddress) != 0) {
+        const SocketErrorText error(SocketLastError());
+        FormatLine(line, lines.bindFailed, port, static_cast<const WChar*>(error.text));
+        Log(kLogError, line);
+      } else {
+        bound = true;
+        socketBound.store(true);
+        FormatLine(line, lines.bound, port);
+        Log(kLogInfo, line);
+      }
+    }
+    bool ready = bound;
+    if (bound && lines.listen != nullptr) {
+      ready = SocketListen(socket, kSomaxconn) == 0;
+      if (!ready) {
+        const SocketErrorText error(SocketLastError());
+        FormatLine(line, lines.listen->failed, port, static_cast<const WChar*>(error.text));
+        Log(kLogError, line);
+      }
+    }
+    if (ready) {
+      socketReady.store(true);
+      state.store(kServerListening);
+      startEvent->Reset();
+      result = 1;
+      if (lines.listen != nullptr) {
+        FormatLine(line, lines.listen->listening, port);
+        Log(kLogInfo, line);
+      }
+    }
+  }
+  PublishCurrentStatus();
+  return result;
 }
 
 bool SocketServer::CloseListenSocket() {
@@ -113,8 +177,10 @@ void SocketServer::DispatchToPlugin(const uint8_t* data, int32_t length) {
   InputPlugin* plugin = CurrentPlugin.load();
   if (plugin == nullptr) return;
   {
-    AutoLock guard(settingsLock);
-    FeedbackParams feedback = settings.Feedback;
+    // The host gets a copy of the nine words; the path it points to belongs
+    // to the pinned record, which outlives the call.
+    const SharedSettings::Pin pinned = settings.Acquire();
+    FeedbackParams feedback = pinned->Feedback;
     plugin->PlayFeedback(&feedback);
   }
   plugin->DeliverData(data, static_cast<uint32_t>(length));
@@ -138,39 +204,63 @@ uint32_t SocketServer::WorkerThread(void* argument) {
 }
 
 // The worker protocol: wait for stop or start (stop wins); on start open the
-// socket, retrying every kOpenRetryMs while that fails, and serve it until
+// socket, retrying every openRetryMs while that fails, and serve it until
 // the serve loop ends. The reopen codes close the socket and set the start
-// event, so the next round opens a new one at once; any other code leaves
-// the worker waiting for the stop event or the next Start on a closed socket.
+// event, so the next round opens a new one after a short pause that grows
+// while the failure lasts; any other code leaves the worker waiting for the
+// stop event or the next Start on a closed socket.
 uint32_t SocketServer::RunWorker() {
   ManualResetEvent& stop = *stopEvent;
   ManualResetEvent& start = *startEvent;
+  uint32_t reopenPauseMs = kReopenPauseFirstMs;
   for (;;) {
     const WaitResult woken = WaitForEither(stop, start, kWaitForever);
     if (woken == WaitResult::kFirst) return 0;
     if (woken != WaitResult::kSecond) {
       if (!RetryFailedWait()) return 0;
-      SleepMs(100);  // a failing wait must not turn into a busy loop
+      // A failing wait must not turn into a busy loop; and since it cannot
+      // see the stop event, Uninitialize's flag ends the retries.
+      SleepMs(kFailedWaitPauseMs);
+      if (stopping.load() || stop.IsSet()) return 0;
       continue;
     }
     if (OpenSocket() == 0) {
-      stop.Wait(kOpenRetryMs);
+      stop.Wait(openRetryMs.load());
       continue;
     }
     // Uninitialize is under way and may have missed the socket just opened:
     // leave it to Uninitialize, which closes it once this thread has ended.
     if (stopping.load()) continue;
+    servedSinceOpen.store(false, std::memory_order_relaxed);
+    const uint64_t began = MonotonicMs();
     const int32_t code = ServeLoop();
     if (IsReopenCode(code)) {
       CloseSocket();
       start.Set();
+      PauseBeforeReopen(&reopenPauseMs, MonotonicMs() - began);
     }
   }
 }
 
+void SocketServer::PauseBeforeReopen(uint32_t* pauseMs, uint64_t serveLoopMs) {
+  // A serve loop that ends as soon as it starts (the network is down, say)
+  // would otherwise spin on create, bind, listen and close.
+  if (servedSinceOpen.load(std::memory_order_relaxed) || serveLoopMs >= kReopenPauseMaxMs) {
+    *pauseMs = kReopenPauseFirstMs;
+  }
+  stopEvent->Wait(*pauseMs);  // ends at once when Uninitialize sets the stop event
+  *pauseMs = *pauseMs >= kReopenPauseMaxMs / 2 ? kReopenPauseMaxMs : *pauseMs * 2;
+}
+
 SocketServer* CreateSocketServer(int32_t protocol) {
-  if (protocol == kProtocolUdp) return new (std::nothrow) UdpServer();
-  return new (std::nothrow) TcpServer();
+  // The members' own allocations (the TCP server's lock) may throw; no
+  // exception leaves this function.
+  try {
+    if (protocol == kProtocolUdp) return new (std::nothrow) UdpServer();
+    return new (std::nothrow) TcpServer();
+  } catch (...) {
+    return nullptr;
+  }
 }
 
 }  // namespace lanfeed

@@ -1,13 +1,35 @@
 // The abstract network server owned by the plug-in object, with the record
-// and the worker-thread protocol that both implementations share. The seven
-// pure virtual functions and the virtual destructor form the server's table
-// in this order; keep it. Functions the implementations add come after it.
+// and the worker-thread protocol that both implementations share. Its table
+// has eight slots, in this order: the seven operations Initialize to
+// Dispatch, then the virtual destructor; keep it. Functions the
+// implementations add come after it.
 //
 // Threads: the host's thread runs Initialize, Uninitialize, Start, Suspend,
 // AssignSettings and the destructor, one at a time. The worker thread runs
 // OpenSocket, the serve loop and CloseSocket; receiving threads run Dispatch.
 // Every field that more than one thread touches is an atomic, guarded by a
-// lock, or written only while the worker thread is known not to run.
+// lock, or written only while the worker thread is known not to run. No lock
+// of the server is held while the host's ShowFeedback runs, other than the
+// TCP server's own delivery lock, and the host's thread never needs that one.
+//
+// Stacks. The worker and every TCP reader run on threads that reserve
+// kDefaultStackReserveBytes (64 KiB, platform/thread.h). This library's own
+// frames on the deepest paths, measured with -fstack-usage (x86_64,
+// optimised; most of it is the 520- and 260-character buffers, which are
+// the same size on the 32-bit device):
+//   - UDP worker delivering: ReceiveLoop 1.7 KiB, HandleDatagram 1.2 KiB,
+//     DispatchToPlugin, then the host's ShowFeedback or Deliver: 3.1 KiB;
+//   - a reader logging a read error: ReadOnce 1.1 KiB, LogReadError 1.7 KiB,
+//     the formatter, then the host's WriteLog: 3.1 KiB;
+//   - the accept loop closing a dead client: AcceptLoop 1.7 KiB,
+//     CloseClientConnections, CloseSocketOnce 1.1 KiB, WriteLog: 3.0 KiB;
+//   - a reader delivering a block: ReadOnce, Dispatch, DispatchToPlugin,
+//     then ShowFeedback or Deliver: 1.4 KiB; OpenSocket: 1.8 KiB.
+// The thread itself takes up to 4.5 KiB (glibc's thread block and TLS sit
+// at the top of the stack; Windows keeps a guard page). That leaves about
+// 56 KiB of every server thread's stack to the host: a host's ShowFeedback,
+// Deliver, WriteLog and SetStatusProperty may use up to 48 KiB of stack;
+// one that needs more must hand the work to a thread of its own.
 #pragma once
 
 #include <atomic>
@@ -16,11 +38,11 @@
 
 #include "platform/event.h"
 #include "platform/format.h"
-#include "platform/lock.h"
 #include "platform/sockets.h"
 #include "platform/thread.h"
 #include "plugin/config/device_settings.h"
 #include "plugin/host_services.h"
+#include "plugin/servers/shared_settings.h"
 
 namespace lanfeed {
 
@@ -32,8 +54,34 @@ enum ServerState : int32_t {
 
 // Receive blocks and datagrams are at most this many bytes.
 inline constexpr int32_t kReceiveBufferSize = 8192;
-// The worker retries a failed OpenSocket after this many milliseconds.
+// The worker retries a failed OpenSocket after this many milliseconds
+// (SetOpenRetryMsForTesting changes it for one server).
 inline constexpr uint32_t kOpenRetryMs = 5000;
+// After a serve loop ends with a reopen code the worker pauses, on the stop
+// event, before it opens the next socket: first this long, then twice as
+// long each time the next serve loop fails again before it has served
+// anything, up to kReopenPauseMaxMs.
+inline constexpr uint32_t kReopenPauseFirstMs = 100;
+inline constexpr uint32_t kReopenPauseMaxMs = 5000;
+
+// The texts OpenSocket logs, each with the port as its %d and, for a
+// failure, the socket error text as its %s.
+using PortLine = format_detail::CheckedFormat<int32_t>;
+using PortErrorLine = format_detail::CheckedFormat<int32_t, const WChar*>;
+struct ListenLines {
+  PortErrorLine failed;
+  PortLine listening;
+};
+struct OpenSocketLines {
+  int32_t type;      // kSockStream or kSockDgram
+  int32_t protocol;  // kIpprotoTcp or kIpprotoUdp
+  PortErrorLine createFailed;
+  PortLine created;
+  const PortLine* alreadyOpen;  // null: a socket open on entry logs nothing
+  PortErrorLine bindFailed;
+  PortLine bound;
+  const ListenLines* listen;  // null: a bound socket is ready to serve
+};
 
 class SocketServer {
  public:
@@ -52,17 +100,24 @@ class SocketServer {
   ServerState State() const { return static_cast<ServerState>(state.load()); }
   bool IsSocketOpen() const { return listenSocket.load() != kInvalidSocket; }
 
-  // Replaces the settings copy with a deep copy of `source`. Runs on the
-  // host's thread while the server's threads may read the copy: readers go
-  // through the accessors below or hold settingsLock, so none sees a
-  // half-written record or a freed wave-file path.
-  void AssignSettings(const DeviceSettings& source);
-  int32_t SettingsProtocol() const;
-  int32_t SettingsPort() const;
-  int32_t SettingsTcpTimeout() const;
+  // Replaces the settings copy with a deep copy of `source` (see
+  // SharedSettings): never waits for a delivery in progress, and the next
+  // block dispatched after it returns plays the new feedback. False, with
+  // the copy kept as it was, when the new copy cannot be allocated.
+  bool AssignSettings(const DeviceSettings& source) { return settings.Assign(source); }
+  // Lock-free reads of the copy, for any thread.
+  int32_t SettingsProtocol() const { return settings.Protocol(); }
+  int32_t SettingsPort() const { return settings.Port(); }
+  int32_t SettingsTcpTimeout() const { return settings.TcpTimeout(); }
+  // A deep copy of the whole record.
+  DeviceSettings SettingsCopy() const { return *settings.Acquire(); }
 
   // True from Start to Suspend: received data is delivered, else dropped.
   bool IsDispatchEnabled() const { return dispatchEnabled.load() != 0; }
+
+  // Test seam: the worker's wait after a failed OpenSocket, in ms, from its
+  // next retry on (kOpenRetryMs unless set).
+  void SetOpenRetryMsForTesting(uint32_t ms) { openRetryMs.store(ms); }
 
  protected:
   SocketServer() = default;
@@ -76,14 +131,14 @@ class SocketServer {
   virtual bool RetryFailedWait() const = 0;
 
   // Initialize: starts the sockets library and creates the events that are
-  // missing; returns 1. When the library cannot be started, logs `failure`
-  // (its %s: the error text) at level 1, creates nothing and returns 0.
+  // missing; returns 1. When the library cannot be started or the events
+  // cannot be created, logs `failure` (its %s: the error text) at level 1,
+  // leaves the library as it was, and returns 0.
   int32_t StartLibraryAndEvents(format_detail::CheckedFormat<const WChar*> failure);
-  // True while the server holds a socket, a worker thread or a library start
-  // that only Uninitialize releases: the destructors then run it.
-  bool NeedsUninitialize() const {
-    return IsSocketOpen() || workerThread.IsStarted() || libraryStarts.load() > 0;
-  }
+  // Runs Uninitialize when the server still holds a socket, a worker thread
+  // or a library start. For the implementations' destructors, where the
+  // call reaches their own Uninitialize.
+  void UninitializeIfNeeded();
   // Uninitialize's common part, first half: sets the stop event, closes the
   // socket (which wakes a serve loop blocked on it) and waits for the worker
   // thread to end. On return no server thread but the receiving threads of
@@ -96,6 +151,13 @@ class SocketServer {
   // there is none and sets the start event. Needs a successful Initialize.
   void WakeWorker();
 
+  // OpenSocket's steps: creates the socket unless one is open, binds it
+  // unless an earlier call did, and, for `lines.listen`, listens; each step
+  // logs its line. When the socket is ready to serve, sets state Listening
+  // and resets the start event. Publishes the status in every case. Returns
+  // 1 when the socket is ready to serve, else 0 (the worker retries; a
+  // socket whose bind or listen failed stays open for that retry).
+  int32_t OpenSocketSteps(const OpenSocketLines& lines);
   // Closes listenSocket and sets it to -1 as one atomic step. True when this
   // call closed it; false when there was no socket.
   bool CloseListenSocket();
@@ -105,10 +167,13 @@ class SocketServer {
   SocketHandle CurrentListenSocket() const;
   // Fills localAddress for all local IPv4 addresses and `port`'s low 16 bits.
   void FillLocalAddress(int32_t port);
+  // The serve loop has served something (a client accepted, a datagram
+  // received): a failure that ends it starts the reopen pause afresh.
+  void MarkServed() { servedSinceOpen.store(true, std::memory_order_relaxed); }
 
   // Feedback, then delivery to every consumer, through CurrentPlugin. The
-  // feedback is copied and handed to the host under settingsLock, so its
-  // wave-file path stays valid while the host uses it.
+  // settings record is pinned while the host's ShowFeedback runs, so its
+  // wave-file path stays valid however the settings change meanwhile.
   void DispatchToPlugin(const uint8_t* data, int32_t length);
   // Publishes the listening status through CurrentPlugin.
   static void PublishCurrentStatus();
@@ -127,15 +192,14 @@ class SocketServer {
   std::atomic<bool> socketReady{false};
   // Written by the worker only (OpenSocket).
   SocketAddressIn localAddress{};
-  // Guards `settings`; held by AssignSettings and by every reader of it.
-  mutable RecursiveLock settingsLock;
-  DeviceSettings settings;
+  SharedSettings settings;
   std::atomic<int32_t> dispatchEnabled{0};
   // Started by the first Start on a closed socket, joined by Uninitialize.
   // Touched only on the host's thread.
   Thread workerThread;
-  // Created by Initialize when missing, closed by Uninitialize after the
-  // worker has ended; the worker uses them only while it runs.
+  // Created together by Initialize when missing (both or neither), closed by
+  // Uninitialize after the worker has ended; the worker uses them only
+  // while it runs.
   std::unique_ptr<ManualResetEvent> stopEvent;
   std::unique_ptr<ManualResetEvent> startEvent;
   // Set before the stop event by Uninitialize: a socket that the worker opens
@@ -145,11 +209,19 @@ class SocketServer {
   std::atomic<int32_t> libraryStarts{0};
 
  private:
-  // Creates the events that are missing, after a successful library start.
-  // 0, or 10055 when they cannot be allocated (the start is then undone).
+  // Creates both events unless both exist, after a successful library
+  // start. 0, or 10055 when either cannot be created (nothing is then kept
+  // and the start is undone).
   int32_t CreateMissingEvents();
   static uint32_t WorkerThread(void* argument);
   uint32_t RunWorker();
+  // The reopen pause: waits on the stop event for `*pauseMs` (restarted at
+  // kReopenPauseFirstMs when the serve loop that just ended served something
+  // or ran longer than the longest pause), then doubles it for next time.
+  void PauseBeforeReopen(uint32_t* pauseMs, uint64_t serveLoopMs);
+
+  std::atomic<uint32_t> openRetryMs{kOpenRetryMs};
+  std::atomic<bool> servedSinceOpen{false};
 };
 
 // A new idle server: UdpServer for protocol 0, TcpServer for any other value.

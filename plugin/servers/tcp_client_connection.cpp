@@ -12,8 +12,7 @@ TcpClientConnection::~TcpClientConnection() { Close(); }
 int32_t TcpClientConnection::Attach(SocketHandle clientSocket, const SocketAddressIn& peer,
                                     TcpServer* owner) {
   socket.store(clientSocket);
-  peerAddress = peer;
-  AddressToText(peerAddress, peerText);
+  AddressToText(peer, peerText);
   server = owner;
   return 1;
 }
@@ -108,8 +107,12 @@ void TcpClientConnection::CloseSocketOnce() {
 
 int32_t TcpClientConnection::Close() {
   CloseSocketOnce();
-  if (readerThread.IsStarted()) readerThread.Join();
+  JoinReader();
   return 1;
+}
+
+void TcpClientConnection::JoinReader() {
+  if (readerThread.IsStarted()) readerThread.Join();
 }
 
 }  // namespace lanfeed

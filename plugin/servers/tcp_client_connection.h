@@ -27,8 +27,8 @@ class TcpClientConnection {
   TcpClientConnection(const TcpClientConnection&) = delete;
   TcpClientConnection& operator=(const TcpClientConnection&) = delete;
 
-  // Takes over the accepted `clientSocket`; keeps the peer address and the
-  // owning server. Always 1.
+  // Takes over the accepted `clientSocket`; keeps the peer's dotted address
+  // for the log lines and the owning server. Always 1.
   int32_t Attach(SocketHandle clientSocket, const SocketAddressIn& peer, TcpServer* owner);
   // Starts the reader thread unless one was started. False when the thread
   // cannot be created; the connection is then closed (dead).
@@ -36,26 +36,28 @@ class TcpClientConnection {
   // One wait-and-read step: the byte count of a block read, 1 when a
   // time-out was deferred, 0 when the connection was closed.
   int32_t ReadOnce();
-  // Closes the socket unless the reader did, then waits for the reader to
-  // end. Always 1. Must not run on the reader thread.
+  // CloseSocketOnce, then JoinReader. Always 1. Must not run on the reader
+  // thread.
   int32_t Close();
-
-  // A dead connection has closed its socket; it waits to be removed.
-  bool IsDead() const { return socket.load() == kInvalidSocket; }
-  const char* PeerText() const { return peerText; }
-
- private:
-  static uint32_t ReaderThread(void* argument);
   // Closes the socket and logs its closed line when it is still open. The
   // test, the close and the -1 are one atomic exchange, so the socket is
   // closed and logged exactly once, whichever thread gets there first.
+  // Closing wakes a reader blocked on the socket. Any thread.
   void CloseSocketOnce();
+  // Waits for the reader thread to end (it ends once the socket is closed).
+  // Not on the reader thread.
+  void JoinReader();
+
+  // A dead connection has closed its socket; it waits to be removed.
+  bool IsDead() const { return socket.load() == kInvalidSocket; }
+
+ private:
+  static uint32_t ReaderThread(void* argument);
   // Logs the read-error line for the calling thread's last socket error.
   void LogReadError();
 
   TcpServer* server = nullptr;
   std::atomic<SocketHandle> socket{kInvalidSocket};
-  SocketAddressIn peerAddress{};
   char peerText[16] = {};
   Thread readerThread;
   uint8_t buffer[kReceiveBufferSize];

@@ -1,6 +1,5 @@
 #include "plugin/servers/tcp_server.h"
 
-#include <exception>
 #include <iterator>
 #include <new>
 
@@ -11,19 +10,33 @@
 namespace lanfeed {
 
 namespace {
-// After a failed accept (out of descriptors, say) the loop pauses this long,
-// or until the stop event, so a lasting failure cannot flood the log.
-constexpr uint32_t kAcceptRetryMs = 100;
+// After a failed accept (out of descriptors, say) the loop pauses, on the
+// stop event, this long at first and twice as long after each further
+// failure, up to kAcceptPauseMaxMs; a successful accept starts afresh. A
+// lasting failure then writes a few lines a minute instead of ten a second.
+constexpr uint32_t kAcceptPauseFirstMs = 100;
+constexpr uint32_t kAcceptPauseMaxMs = 5000;
+
+constexpr PortLine kAlreadyOpenLine{LF_TEXT("TCP Socket already initialized. Port %d.")};
+constexpr ListenLines kListenLines{
+    LF_TEXT("Failed to listen on the TCP socket. Port : %d Error : %s."),
+    LF_TEXT("Start listening on the TCP socket. Port : %d"),
+};
+constexpr OpenSocketLines kOpenLines{
+    kSockStream,
+    kIpprotoTcp,
+    LF_TEXT("Failed to initialized TCP Socket. Port %d. Error : %s"),
+    LF_TEXT("Successfully initialized TCP Socket. Port %d."),
+    &kAlreadyOpenLine,
+    LF_TEXT("Failed to bind the TCP socket. Port : %d Error : %s."),
+    LF_TEXT("Successfully bind to the TCP socket. Port : %d"),
+    &kListenLines,
+};
 }  // namespace
 
 TcpServer::TcpServer() = default;
 
-TcpServer::~TcpServer() {
-  if (NeedsUninitialize()) {
-    TcpServer::Uninitialize();
-  }
-  CloseClientConnections(1);
-}
+TcpServer::~TcpServer() { UninitializeIfNeeded(); }
 
 int32_t TcpServer::Initialize() {
   return StartLibraryAndEvents(LF_TEXT("Failed to initialize TCP server socket. Error: %s."));
@@ -38,69 +51,7 @@ int32_t TcpServer::Uninitialize() {
   return 1;
 }
 
-int32_t TcpServer::OpenSocket() {
-  const int32_t port = SettingsPort();
-  LogLineBuffer line;
-  LogLevel level = kLogInfo;
-  if (listenSocket.load() == kInvalidSocket) {
-    const SocketHandle created = SocketCreate(kAfInet, kSockStream, kIpprotoTcp);
-    if (created == kInvalidSocket) {
-      const SocketErrorText error(SocketLastError());
-      level = kLogError;
-      FormatLine(line, LF_TEXT("Failed to initialized TCP Socket. Port %d. Error : %s"),
-                 port, error.text);
-    } else {
-      socketBound.store(false);
-      socketReady.store(false);
-      listenSocket.store(created);
-      FormatLine(line, LF_TEXT("Successfully initialized TCP Socket. Port %d."), port);
-    }
-  } else {
-    FormatLine(line, LF_TEXT("TCP Socket already initialized. Port %d."), port);
-  }
-  Log(level, line);
-
-  int32_t result = 0;
-  const SocketHandle socket = listenSocket.load();
-  if (socket != kInvalidSocket) {
-    level = kLogInfo;
-    // A socket bound by an earlier attempt whose listen failed only needs
-    // the listen again; binding it twice would fail for good.
-    bool bound = socketBound.load();
-    if (!bound) {
-      FillLocalAddress(port);
-      if (SocketBind(socket, localAddress) != 0) {
-        const SocketErrorText error(SocketLastError());
-        level = kLogError;
-        FormatLine(line, LF_TEXT("Failed to bind the TCP socket. Port : %d Error : %s."),
-                   port, error.text);
-      } else {
-        bound = true;
-        socketBound.store(true);
-        LogLineBuffer boundLine;
-        FormatLine(boundLine, LF_TEXT("Successfully bind to the TCP socket. Port : %d"), port);
-        Log(kLogInfo, boundLine);
-      }
-    }
-    if (bound) {
-      if (SocketListen(socket, kSomaxconn) != 0) {
-        const SocketErrorText error(SocketLastError());
-        level = kLogError;
-        FormatLine(line, LF_TEXT("Failed to listen on the TCP socket. Port : %d Error : %s."), port,
-                   error.text);
-      } else {
-        socketReady.store(true);
-        state.store(kServerListening);
-        startEvent->Reset();
-        result = 1;
-        FormatLine(line, LF_TEXT("Start listening on the TCP socket. Port : %d"), port);
-      }
-    }
-    Log(level, line);
-  }
-  PublishCurrentStatus();
-  return result;
-}
+int32_t TcpServer::OpenSocket() { return OpenSocketSteps(kOpenLines); }
 
 int32_t TcpServer::AcceptLoop() {
   LogLineBuffer line;
@@ -109,6 +60,7 @@ int32_t TcpServer::AcceptLoop() {
   Log(kLogInfo, line);
 
   int32_t code = 0;
+  uint32_t acceptPauseMs = kAcceptPauseFirstMs;
   for (;;) {
     const SocketHandle socket = CurrentListenSocket();
     if (socket == kInvalidSocket || SocketWaitReadable(socket, -1) < 0) {
@@ -122,9 +74,15 @@ int32_t TcpServer::AcceptLoop() {
       FormatLine(line, LF_TEXT("Error establising TCP client connection with port : %d. Error : %s"),
                  SettingsPort(), error.text);
       Log(kLogError, line);
-      stopEvent->Wait(kAcceptRetryMs);
+      // Dead clients still hold their threads (and handles on Windows);
+      // when descriptors or memory run short they are the first to go.
+      CloseClientConnections(0);
+      stopEvent->Wait(acceptPauseMs);
+      acceptPauseMs = acceptPauseMs >= kAcceptPauseMaxMs / 2 ? kAcceptPauseMaxMs : acceptPauseMs * 2;
       continue;
     }
+    acceptPauseMs = kAcceptPauseFirstMs;
+    MarkServed();
 
     CloseClientConnections(0);
     char dotted[16];
@@ -138,19 +96,7 @@ int32_t TcpServer::AcceptLoop() {
       continue;
     }
     connection->Attach(client, peer, this);
-    // Listed and started under one hold of the lock: a Start that closes all
-    // clients either finds the connection or comes before its reader reads
-    // the time-out; and no other thread can destroy the connection before
-    // its reader has started.
-    {
-      AutoLock guard(clientLock);
-      try {
-        clients.push_back(std::move(connection));
-      } catch (const std::exception&) {
-        // Not listed: `connection` still owns it and closes it below.
-      }
-      if (!connection) clients.back()->StartReader();
-    }
+    AddClient(std::move(connection));
   }
 
   const SocketErrorText error(code);
@@ -160,18 +106,74 @@ int32_t TcpServer::AcceptLoop() {
   return code;
 }
 
+void TcpServer::AddClient(std::unique_ptr<TcpClientConnection> connection) {
+  TcpClientConnection* const added = connection.get();
+  {
+    AutoLock guard(clientLock);
+    try {
+      clients.push_back(std::move(connection));
+      // Until its reader runs, no other thread may destroy it: a walk that
+      // removes it meanwhile leaves it listed and asks for it to be closed.
+      startingClient = added;
+      startingClientClosed = false;
+    } catch (...) {
+      // Not listed: `connection` still owns it and closes it below.
+    }
+  }
+  if (connection) return;  // destroyed here, which closes it
+  const bool started = added->StartReader();
+  std::list<std::unique_ptr<TcpClientConnection>> failed;
+  for (bool closed = false;;) {
+    bool closeNow = false;
+    {
+      AutoLock guard(clientLock);
+      if (startingClientClosed && !closed) {
+        // A walk asked for it to be closed: done below, outside the lock,
+        // while it is still protected from the walks.
+        closeNow = true;
+      } else {
+        startingClient = nullptr;
+        if (!started) {
+          for (auto it = clients.begin(); it != clients.end(); ++it) {
+            if (it->get() == added) {
+              failed.splice(failed.end(), clients, it);
+              break;
+            }
+          }
+        }
+      }
+    }
+    if (!closeNow) break;
+    added->CloseSocketOnce();
+    closed = true;
+  }
+  // A failed one goes with `failed`, here: StartReader closed its socket, and
+  // it has no reader to wait for. A started one that was closed meanwhile
+  // stays listed, dead, for the next walk.
+}
+
 void TcpServer::CloseClientConnections(int32_t closeAll) {
   std::list<std::unique_ptr<TcpClientConnection>> removed;
   {
     AutoLock guard(clientLock);
     for (auto it = clients.begin(); it != clients.end();) {
       auto next = std::next(it);
-      if (closeAll != 0 || (*it)->IsDead()) removed.splice(removed.end(), clients, it);
+      TcpClientConnection* connection = it->get();
+      if (closeAll != 0 || connection->IsDead()) {
+        if (connection == startingClient) {
+          startingClientClosed = true;
+        } else {
+          removed.splice(removed.end(), clients, it);
+        }
+      }
       it = next;
     }
   }
-  // Outside the lock: a reader may be waiting for it in Dispatch.
-  for (auto& connection : removed) connection->Close();
+  // Outside the lock, which the host's thread may need while a reader is in
+  // a host call. Every socket first, so that all the readers wake together,
+  // then the waits.
+  for (auto& connection : removed) connection->CloseSocketOnce();
+  for (auto& connection : removed) connection->JoinReader();
 }
 
 std::size_t TcpServer::ClientCount() const {
@@ -213,10 +215,12 @@ void TcpServer::Start() {
     } else {
       CloseClientConnections(0);
     }
+    // Before Listening is published: nothing that arrives once the status
+    // reads 1 is dropped as suspended.
+    dispatchEnabled.store(1);
     if (socketReady.load()) state.store(kServerListening);
     PublishCurrentStatus();
   }
-  dispatchEnabled.store(1);
   appliedTimeout.store(static_cast<uint32_t>(SettingsTcpTimeout()));
 }
 
@@ -228,7 +232,7 @@ void TcpServer::Suspend() {
 }
 
 void TcpServer::Dispatch(const uint8_t* data, int32_t length) {
-  AutoLock guard(clientLock);
+  AutoLock guard(deliveryLock);
   DispatchToPlugin(data, length);
 }
 

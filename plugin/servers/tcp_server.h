@@ -1,11 +1,16 @@
 // The TCP server: listens on the configured port on all local addresses and
 // gives every accepted client a TcpClientConnection with a reader thread of
-// its own. Dispatch is serialised by clientLock, so the host receives one
+// its own. Dispatch is serialised by deliveryLock, so the host receives one
 // block at a time, each with its feedback request first.
 //
-// Lock order: clientLock, then settingsLock, then the plug-in's lock (taken
-// by DeliverData). clientLock is never held while a reader thread is waited
-// for, and the plug-in never calls the server while holding its own lock.
+// Locks: deliveryLock is held for the whole of every Dispatch, host calls
+// included, and by nothing else; clientLock guards the client list and is
+// never held across a host call that the host's thread could be waiting
+// on, nor while a reader thread is waited for. Neither is taken while the
+// other is held. The plug-in's lock (taken by DeliverData) comes after
+// deliveryLock, and the plug-in never calls the server while holding it.
+// So the host's thread (Start, Suspend), the accept loop and the other
+// readers go on while a ShowFeedback or Deliver takes its time.
 #pragma once
 
 #include <atomic>
@@ -43,7 +48,10 @@ class TcpServer final : public SocketServer {
   int32_t AcceptLoop();
   // Removes and destroys every client (closeAll non-zero) or only the dead
   // ones. The clients are unlinked under clientLock and closed after it is
-  // released, so a reader waiting for clientLock in Dispatch can finish.
+  // released: first every socket, so that all their readers wake at once, then each
+  // reader is waited for. A client whose reader the accept loop is starting
+  // at that moment is closed by the accept loop right after; it stays
+  // listed, dead, until the next walk.
   void CloseClientConnections(int32_t closeAll);
 
   // The time-out in seconds in force since the last Start (0: none).
@@ -56,10 +64,23 @@ class TcpServer final : public SocketServer {
   bool RetryFailedWait() const override { return false; }
 
  private:
-  // Guards `clients` and serialises Dispatch. Lives as long as the object,
-  // so it exists before its first use and after its last.
+  // Lists an accepted connection and starts its reader outside clientLock
+  // (creating a thread takes a while, and the host's thread may wait for
+  // that lock). A
+  // connection that cannot be listed, or whose reader cannot be started, is
+  // unlisted and closed.
+  void AddClient(std::unique_ptr<TcpClientConnection> connection);
+
+  // Both live as long as the object, so each exists before its first use
+  // and after its last.
+  RecursiveLock deliveryLock;
   mutable RecursiveLock clientLock;
   std::list<std::unique_ptr<TcpClientConnection>> clients;
+  // The connection whose reader AddClient is starting, outside clientLock,
+  // and whether a walk has asked for it to be closed meanwhile (AddClient
+  // then closes it); guarded by clientLock. No other thread destroys it.
+  TcpClientConnection* startingClient = nullptr;
+  bool startingClientClosed = false;
   std::atomic<uint32_t> appliedTimeout{kDefaultTcpTimeout};
 };
 

@@ -8,13 +8,22 @@
 
 namespace lanfeed {
 
+namespace {
+constexpr OpenSocketLines kOpenLines{
+    kSockDgram,
+    kIpprotoUdp,
+    LF_TEXT("Failed to initialized UDP Socket. Port %d. Error : %s"),
+    LF_TEXT("Successfully initialized UDP Socket. Port %d."),
+    nullptr,  // a socket still open is bound again, or served, silently
+    LF_TEXT("Failed to bind the UDP socket. Port : %d Error : %s."),
+    LF_TEXT("Successfully bind to the UDP socket. Port : %d"),
+    nullptr,  // bound is ready
+};
+}  // namespace
+
 UdpServer::UdpServer() = default;
 
-UdpServer::~UdpServer() {
-  if (NeedsUninitialize()) {
-    UdpServer::Uninitialize();
-  }
-}
+UdpServer::~UdpServer() { UninitializeIfNeeded(); }
 
 int32_t UdpServer::Initialize() {
   return StartLibraryAndEvents(LF_TEXT("Failed to initialize the UDP server socket. Error : %s."));
@@ -26,58 +35,7 @@ int32_t UdpServer::Uninitialize() {
   return 1;
 }
 
-int32_t UdpServer::OpenSocket() {
-  const int32_t port = SettingsPort();
-  LogLineBuffer line;
-  if (listenSocket.load() == kInvalidSocket) {
-    const SocketHandle created = SocketCreate(kAfInet, kSockDgram, kIpprotoUdp);
-    if (created == kInvalidSocket) {
-      const SocketErrorText error(SocketLastError());
-      FormatLine(line, LF_TEXT("Failed to initialized UDP Socket. Port %d. Error : %s"),
-                 port, error.text);
-      Log(kLogError, line);
-    } else {
-      socketBound.store(false);
-      socketReady.store(false);
-      listenSocket.store(created);
-      FormatLine(line, LF_TEXT("Successfully initialized UDP Socket. Port %d."), port);
-      Log(kLogInfo, line);
-    }
-  }
-
-  // Only a bound socket can be served; a failed bind is retried later on the
-  // same socket, and a socket bound by an earlier call is served as it is.
-  int32_t result = 0;
-  const SocketHandle socket = listenSocket.load();
-  if (socket != kInvalidSocket) {
-    bool bound = socketBound.load();
-    const bool boundNow = !bound;
-    if (!bound) {
-      FillLocalAddress(port);
-      if (SocketBind(socket, localAddress) != 0) {
-        const SocketErrorText error(SocketLastError());
-        FormatLine(line, LF_TEXT("Failed to bind the UDP socket. Port : %d Error : %s."),
-                   port, error.text);
-        Log(kLogError, line);
-      } else {
-        bound = true;
-        socketBound.store(true);
-      }
-    }
-    if (bound) {
-      socketReady.store(true);
-      state.store(kServerListening);
-      startEvent->Reset();
-      result = 1;
-      if (boundNow) {
-        FormatLine(line, LF_TEXT("Successfully bind to the UDP socket. Port : %d"), port);
-        Log(kLogInfo, line);
-      }
-    }
-  }
-  PublishCurrentStatus();
-  return result;
-}
+int32_t UdpServer::OpenSocket() { return OpenSocketSteps(kOpenLines); }
 
 int32_t UdpServer::ReceiveLoop() {
   if (listenSocket.load() == kInvalidSocket) return kWsaEnotsock;
@@ -128,6 +86,7 @@ int32_t UdpServer::ReceiveLoop() {
 
 int32_t UdpServer::HandleDatagram(const uint8_t* data, int32_t length,
                                   const SocketAddressIn& sender) {
+  MarkServed();
   char dotted[16];
   AddressToText(sender, dotted);
   LogLineBuffer line;

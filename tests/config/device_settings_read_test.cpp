@@ -12,6 +12,7 @@
 #include "plugin/config/device_settings.h"
 #include "tests/config/device_read_cases.h"
 #include "tests/config/strict_config_node.h"
+#include "tests/support/failing_allocation.h"
 
 namespace lanfeed::testing {
 namespace {
@@ -124,6 +125,24 @@ TEST(DeviceRead, PathIsCopiedWithRoomForItsTerminator) {
   EXPECT_EQ(tree.copySizes(), std::vector<int32_t>{6 * 2});
   ASSERT_NE(settings.Feedback.WaveFilePath, nullptr);
   EXPECT_EQ(WStrLen(settings.Feedback.WaveFilePath), 5u);
+}
+
+TEST(DeviceRead, PathBeyondWhatTheHostCopiedIsZero) {
+  // The host reports 8 characters and copies 3: the path is those 3, never
+  // followed by whatever the buffer held before.
+  StrictConfigTree tree(InPlugin(
+      "<Device><Feedback><OnDispatch><WaveFile><File>a.w</File></WaveFile></OnDispatch></Feedback></Device>"));
+  FakeElement* file = tree.rootElement().Child("Device")->Child("Feedback")->Child("OnDispatch")->Child("WaveFile")
+      ->Child("File");
+  file->reportedLength = 8;
+  file->copiesValueOnly = true;
+  DeviceSettings settings;
+  {
+    DirtyAllocations dirty;
+    ReadFromRoot(tree, &settings);
+  }
+  ASSERT_NE(settings.Feedback.WaveFilePath, nullptr);
+  EXPECT_EQ(ToUtf8(settings.Feedback.WaveFilePath), "a.w");
 }
 
 TEST(DeviceRead, UnallocatablePathLeavesNone) {

@@ -219,7 +219,7 @@ int32_t StrictConfigNode::CopyValueW(WChar* buffer, int32_t size_bytes) {
   std::size_t capacity = static_cast<std::size_t>(size_bytes) / sizeof(WChar);
   std::size_t count = std::min(value.size(), capacity);
   std::copy_n(value.data(), count, buffer);
-  std::fill(buffer + count, buffer + capacity, static_cast<WChar>('Z'));
+  if (!element_->copiesValueOnly) std::fill(buffer + count, buffer + capacity, static_cast<WChar>('Z'));
   return static_cast<int32_t>(count);
 }
 

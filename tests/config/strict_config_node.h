@@ -32,6 +32,9 @@ struct FakeElement {
   std::vector<std::unique_ptr<FakeElement>> children;
   // When >= 0, GetValueLength reports this instead of the real length.
   int32_t reportedLength = -1;
+  // When set, CopyValueW copies the value's characters only and leaves the
+  // rest of the buffer as it was, as a host that reports more than it copies.
+  bool copiesValueOnly = false;
   // Set when Clear or LoadFragments removed the element from the tree.
   bool removed = false;
 

@@ -1,6 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstddef>
+
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <pthread.h>
+#endif
 
 #include "platform/event.h"
 #include "platform/lock.h"
@@ -73,6 +80,86 @@ TEST(Thread, JoinWithoutThreadReturnsZeroAndStartTwiceIsRefused) {
   EXPECT_FALSE(thread.IsCurrent());
   gate.Set();
   EXPECT_EQ(thread.Join(), 1u);
+}
+
+TEST(Thread, JoinOnItselfFailsAndLeavesTheThreadToItsOwner) {
+  struct Ctx {
+    Thread thread;
+    ManualResetEvent started;
+    std::atomic<uint32_t> selfJoin{99};
+    std::atomic<bool> stillHeld{false};
+  } ctx;
+  auto proc = [](void* raw) -> uint32_t {
+    auto* c = static_cast<Ctx*>(raw);
+    c->started.Wait();
+    c->selfJoin = c->thread.Join();
+    c->stillHeld = c->thread.IsStarted() && c->thread.IsCurrent();
+    return 5;
+  };
+  ASSERT_TRUE(ctx.thread.Start(proc, &ctx));
+  ctx.started.Set();
+  EXPECT_EQ(ctx.thread.Join(), 5u) << "the owner still joins the thread";
+  EXPECT_EQ(ctx.selfJoin.load(), 0u);
+  EXPECT_TRUE(ctx.stillHeld.load());
+}
+
+// The address space reserved for the calling thread's stack, as the system
+// reports it.
+std::size_t CurrentStackReservation() {
+#if defined(_WIN32)
+  // The reservation is one allocation: add up its regions from its base.
+  MEMORY_BASIC_INFORMATION region{};
+  int local = 0;
+  if (VirtualQuery(&local, &region, sizeof region) == 0) return 0;
+  void* const base = region.AllocationBase;
+  std::size_t total = 0;
+  for (char* at = static_cast<char*>(base);
+       VirtualQuery(at, &region, sizeof region) != 0 && region.AllocationBase == base; at += region.RegionSize) {
+    total += region.RegionSize;
+  }
+  return total;
+#else
+  pthread_attr_t attributes;
+  if (pthread_getattr_np(pthread_self(), &attributes) != 0) return 0;
+  std::size_t size = 0;
+  pthread_attr_getstacksize(&attributes, &size);
+  pthread_attr_destroy(&attributes);
+  return size;
+#endif
+}
+
+std::size_t ReservationOfANewThread(uint32_t requested) {
+  static std::atomic<std::size_t> measured;
+  measured = 0;
+  Thread thread;
+  auto proc = [](void*) -> uint32_t {
+    measured = CurrentStackReservation();
+    return 0;
+  };
+  // 0: Start's default, as the servers use it.
+  const bool started = requested == 0 ? thread.Start(proc, nullptr) : thread.Start(proc, nullptr, requested);
+  if (!started) return 0;
+  thread.Join();
+  return measured;
+}
+
+TEST(Thread, StackReservationIsTheRequestedOne) {
+  constexpr std::size_t kSmall = kDefaultStackReserveBytes;
+  std::size_t expected = kSmall;
+#if defined(_WIN32)
+  // Wine reserves at least 1 MiB for any thread; without the reservation
+  // flag it would reserve the program's default, 2 MiB, for this request.
+  if (GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr) expected = 1024 * 1024;
+#endif
+  const std::size_t reserved = ReservationOfANewThread(0);
+#if defined(__SANITIZE_THREAD__)
+  // ThreadSanitizer enlarges small stacks by the room its thread state needs.
+  EXPECT_GE(reserved, kSmall);
+  EXPECT_LT(reserved, 2u * 1024 * 1024);
+#else
+  EXPECT_EQ(reserved, expected);
+#endif
+  EXPECT_EQ(ReservationOfANewThread(4u * 1024 * 1024), 4u * 1024 * 1024) << "a larger request is honoured";
 }
 
 TEST(RecursiveLock, OwnerReentersOthersWait) {

@@ -9,6 +9,7 @@
 #include "plugin/servers/tcp_server.h"
 #include "plugin/servers/udp_server.h"
 #include "tests/plugin/fake_server.h"
+#include "tests/support/failing_allocation.h"
 #include "tests/support/recording_host.h"
 
 namespace lanfeed {
@@ -165,6 +166,45 @@ TEST_F(ApplyConfigTest, NodeWithoutChildrenAppliesCreationValues) {
   // The same configuration again keeps the same object.
   plugin.Configure(&node);
   EXPECT_EQ(plugin.server(), server);
+}
+
+// Configure whose allocations fail one after the other: the plug-in keeps
+// the server it had, with the settings it had, and nothing escapes it.
+// (Real servers here: a fake's journal would allocate too.)
+TEST_F(ApplyConfigTest, AllocationFailureInConfigureKeepsTheCurrentServer) {
+  struct Case {
+    const char* name;
+    DeviceSettings current;  // the childless node asks for TCP, 58627, 60 s
+  };
+  const Case cases[] = {{"settings replaced", Settings(1, kDefaultPort, 900)},
+                        {"server replaced", Settings(0, 5000, 900)}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ChildlessNode node;
+    bool completed = false;
+    for (long nth = 1; nth < 64 && !completed; ++nth) {
+      plugin.ApplySettings(c.current);
+      SocketServer* current = plugin.server();
+      ASSERT_NE(current, nullptr);
+      int32_t result;
+      {
+        testing::FailingAllocation failing(nth);
+        result = plugin.Configure(&node);
+        completed = !failing.fired();
+      }
+      EXPECT_EQ(result, 0);
+      if (completed) break;
+      EXPECT_EQ(plugin.server(), current) << nth;
+      EXPECT_EQ(current->SettingsTcpTimeout(), 900) << nth;
+      EXPECT_EQ(current->SettingsProtocol(), c.current.Protocol) << nth;
+      plugin.Uninitialize();
+    }
+    ASSERT_TRUE(completed);
+    ASSERT_NE(plugin.server(), nullptr);
+    EXPECT_EQ(plugin.server()->SettingsTcpTimeout(), kDefaultTcpTimeout);
+    EXPECT_EQ(plugin.server()->SettingsProtocol(), kProtocolTcp);
+    plugin.Uninitialize();
+  }
 }
 
 }  // namespace

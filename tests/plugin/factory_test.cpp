@@ -4,6 +4,7 @@
 
 #include "plugin/factory.h"
 #include "plugin/input_plugin.h"
+#include "tests/support/failing_allocation.h"
 
 namespace lanfeed {
 namespace {
@@ -56,6 +57,31 @@ TEST(Factory, CreatesOnlyForLanFeedIdentifier) {
   out = reinterpret_cast<void*>(0x1234);
   EXPECT_EQ(f->CreateFeedback(&out, nullptr), 0);
   EXPECT_EQ(out, nullptr);
+}
+
+TEST(Factory, AllocationFailureInCreateInstanceLeavesNoObject) {
+  FactoryPtr f(GetCVClassFactory());
+  ASSERT_TRUE(f);
+  bool created = false;
+  for (long nth = 1; nth < 64 && !created; ++nth) {
+    IInputPlugin* out = reinterpret_cast<IInputPlugin*>(0x1234);
+    int32_t result;
+    bool fired;
+    {
+      testing::FailingAllocation failing(nth);
+      result = f->CreateInstance(&kLanFeedClassId, &out, nullptr);
+      fired = failing.fired();
+    }
+    EXPECT_EQ(result, 0) << nth;
+    if (fired) {
+      EXPECT_EQ(out, nullptr) << nth;
+    } else {
+      ASSERT_NE(out, nullptr);
+      f->DestroyInstance(&kLanFeedClassId, out);
+      created = true;
+    }
+  }
+  EXPECT_TRUE(created);
 }
 
 TEST(Factory, ObjectsOutliveFactoriesAndDieOnlyByLanFeedIdentifier) {

@@ -33,9 +33,6 @@ void FakeServer::Start() { journal_->push_back(name_ + ".Start"); }
 void FakeServer::Suspend() { journal_->push_back(name_ + ".Suspend"); }
 void FakeServer::Dispatch(const uint8_t*, int32_t) { journal_->push_back(name_ + ".Dispatch"); }
 
-DeviceSettings FakeServer::CopyOfSettings() const {
-  AutoLock guard(settingsLock);
-  return settings;
-}
+DeviceSettings FakeServer::CopyOfSettings() const { return SettingsCopy(); }
 
 }  // namespace lanfeed::testing

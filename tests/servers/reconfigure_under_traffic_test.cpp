@@ -6,6 +6,8 @@
 
 #include <atomic>
 #include <map>
+#include <memory>
+#include <string>
 #include <thread>
 
 #include "tests/servers/server_test_support.h"
@@ -101,6 +103,77 @@ TEST_P(ReconfigureUnderTraffic, FeedbackIsAlwaysOneCompleteConfiguredRecord) {
   }
   EXPECT_GE(applied, 50);
   EXPECT_EQ(host.Deliveries().size(), host.Feedbacks().size());
+}
+
+// A host whose ShowFeedback blocks (it plays the sound, or waits for its UI
+// thread) while its own thread reconfigures: the reconfiguration must not
+// wait for the feedback in progress, the path that feedback was handed must
+// stay valid until it returns, the host's other calls, the accept loop and
+// the other readers must go on, and the next block must play the new
+// feedback.
+TEST_P(ReconfigureUnderTraffic, ReconfiguringDuringABlockedShowFeedbackReturnsAtOnce) {
+  const int32_t protocol = GetParam();
+  const bool tcp = protocol != kProtocolUdp;
+  const int32_t serverPort = FreePort(tcp ? kSockStream : kSockDgram);
+  port = serverPort;
+  DeviceSettings before = SettingsFor(protocol, serverPort, kVariants[0]);
+  DeviceSettings after = SettingsFor(protocol, serverPort, kVariants[1]);
+  before.TCPTimeout = after.TCPTimeout = 1;
+  plugin.ApplySettings(before);
+  AddConsumer();
+  ASSERT_TRUE(WaitStatus(1));
+
+  std::atomic<int> entered{0};
+  std::atomic<bool> released{false};
+  std::atomic<bool> waitedOut{false};
+  std::string pathAfterRelease;
+  host.SetFeedbackHook([&](const FeedbackParams& params) {
+    if (entered.fetch_add(1) != 0) return;
+    waitedOut = !Eventually([&] { return released.load(); }, std::chrono::seconds(10));
+    // Read only now, after the reconfiguration: the record is still alive.
+    pathAfterRelease = params.WaveFilePath != nullptr ? ToUtf8(params.WaveFilePath) : "(null)";
+  });
+
+  UdpSender udp;
+  std::unique_ptr<TestClient> silent, blocker;
+  if (tcp) {
+    silent = std::make_unique<TestClient>(serverPort);
+    blocker = std::make_unique<TestClient>(serverPort);
+    ASSERT_TRUE(WaitLogPrefix("3 TCP client connected to Port : ", 2));
+  }
+  ASSERT_TRUE(tcp ? blocker->Send("one") : udp.Send(serverPort, "one"));
+  ASSERT_TRUE(Eventually([&] { return entered.load() == 1; }));
+
+  plugin.ApplySettings(after);
+  EXPECT_FALSE(released.load());
+  EXPECT_FALSE(waitedOut.load()) << "the reconfiguration waited for the blocked ShowFeedback";
+  // Nor do the host's other calls wait for it.
+  RemoveConsumer();
+  AddConsumer();
+  EXPECT_FALSE(waitedOut.load()) << "Suspend or Start waited for the blocked ShowFeedback";
+  EXPECT_EQ(host.LastStatus(), 1);
+  if (tcp) {
+    // The accept loop goes on, and another reader reads the time-out at its
+    // wait and times out meanwhile.
+    TestClient late(serverPort);
+    EXPECT_TRUE(WaitLogPrefix("3 TCP client connected to Port : ", 3));
+    EXPECT_TRUE(silent->WaitClosedByServer(std::chrono::seconds(5)));
+    EXPECT_FALSE(waitedOut.load());
+  }
+  released = true;
+  ASSERT_TRUE(host.WaitForDeliveredBytes(3));
+  EXPECT_EQ(pathAfterRelease, kVariants[0].expectedPath);
+
+  std::unique_ptr<TestClient> next;
+  if (tcp) next = std::make_unique<TestClient>(serverPort);
+  ASSERT_TRUE(tcp ? next->Send("two") : udp.Send(serverPort, "two"));
+  ASSERT_TRUE(host.WaitForDeliveredBytes(6));
+  const auto feedbacks = host.Feedbacks();
+  ASSERT_EQ(feedbacks.size(), 2u);
+  EXPECT_EQ(feedbacks[0].feedback.BeeperFreq, kVariants[0].beeperFreq);
+  EXPECT_EQ(feedbacks[1].feedback.BeeperFreq, kVariants[1].beeperFreq) << "the next block plays the new feedback";
+  EXPECT_EQ(feedbacks[1].wavePath, kVariants[1].expectedPath);
+  host.SetFeedbackHook(nullptr);
 }
 
 INSTANTIATE_TEST_SUITE_P(Protocols, ReconfigureUnderTraffic, ::testing::Values(kProtocolTcp, kProtocolUdp),

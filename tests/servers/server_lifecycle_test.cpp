@@ -11,6 +11,7 @@
 #include "plugin/servers/tcp_server.h"
 #include "plugin/servers/udp_server.h"
 #include "server_test_support.h"
+#include "tests/support/failing_allocation.h"
 
 namespace lanfeed::testing {
 namespace {
@@ -80,6 +81,43 @@ TEST_P(ServerLifecycleTest, LibraryIsReleasedOncePerSuccessfulInitialize) {
   ASSERT_EQ(SocketsStartup(), 0);
 }
 
+TEST_P(ServerLifecycleTest, EventsThatCannotBeCreatedFailInitializeAndStartNothing) {
+  SocketServer* server = ConfigureFree();
+  const int threads = CountThreads();
+  ASSERT_GE(threads, 0);
+  const std::string failed = protocol() == kProtocolUdp
+      ? "Failed to initialize the UDP server socket. Error : No buffer space available.."
+      : "Failed to initialize TCP server socket. Error: No buffer space available..";
+  // Fail each allocation of Initialize in turn (the events among them) until
+  // one runs through.
+  std::size_t failures = 0;
+  int32_t result = 0;
+  for (long nth = 1; nth < 64; ++nth) {
+    bool fired;
+    {
+      FailingAllocation failing(nth);
+      result = server->Initialize();
+      fired = failing.fired();
+    }
+    if (!fired) break;
+    ++failures;
+    EXPECT_EQ(result, 0) << nth;
+    EXPECT_EQ(host.CountLogs(failed), failures) << nth;
+    server->Start();  // no worker that could never be stopped
+    EXPECT_EQ(CountThreads(), threads) << nth;
+    server->Uninitialize();
+  }
+  EXPECT_GE(failures, 2u) << "two events are created";
+  ASSERT_EQ(result, 1);
+  server->Start();
+  ASSERT_TRUE(WaitLog(Ready()));
+  server->Uninitialize();
+  // Every failed Initialize undid its library start.
+  SocketsCleanup();
+  EXPECT_FALSE(LibraryRunning());
+  ASSERT_EQ(SocketsStartup(), 0);
+}
+
 struct OpenFault {
   int32_t protocol;
   SocketOp op;
@@ -124,6 +162,8 @@ std::string OpenFaultName(const ::testing::TestParamInfo<OpenFault>& info) {
 }
 INSTANTIATE_TEST_SUITE_P(Steps, OpenFaultTest, ::testing::ValuesIn(kOpenFaults), OpenFaultName);
 
+// The one test that waits out the real retry interval; the others that need
+// a retry use UseFastOpenRetry.
 TEST_P(ServerLifecycleTest, FailedSocketCreationIsRetriedAfterFiveSeconds) {
   ConfigureFree();
   InjectSocketFault(SocketOp::kSocket, kWsaEmfile);
@@ -161,6 +201,7 @@ INSTANTIATE_TEST_SUITE_P(Protocols, ServerLifecycleTest, ::testing::Values(kProt
 
 TEST_F(ServerTest, FailedListenIsRetriedWithoutBindingAgain) {
   Configure(kProtocolTcp, FreePort(kSockStream));
+  UseFastOpenRetry();
   InjectSocketFault(SocketOp::kListen, kWsaEnobufs);
   AddConsumer();
   const std::string p = std::to_string(port);

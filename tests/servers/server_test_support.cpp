@@ -95,21 +95,22 @@ void PortHolder::Release() {
 }
 
 #if defined(_WIN32)
-// Windows: the process's handles (sockets, events, threads, ...) and the
-// threads a Toolhelp snapshot lists for it. A process always holds handles,
-// so a count of 0 means the system cannot tell (Wine reports 0).
 int CountOpenDescriptors() {
-  DWORD count = 0;
-  return GetProcessHandleCount(GetCurrentProcess(), &count) && count > 0 ? static_cast<int>(count) : -1;
+  // Every process holds some handles; a count of 0 means the system does not
+  // tell (Wine's GetProcessHandleCount always reports 0).
+  DWORD handles = 0;
+  if (!GetProcessHandleCount(GetCurrentProcess(), &handles) || handles == 0) return -1;
+  return static_cast<int>(handles);
 }
 int CountThreads() {
-  const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
   if (snapshot == INVALID_HANDLE_VALUE) return -1;
+  const DWORD self = GetCurrentProcessId();
   int count = 0;
   THREADENTRY32 entry{};
   entry.dwSize = sizeof entry;
   for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
-    if (entry.th32OwnerProcessID == GetCurrentProcessId()) ++count;
+    if (entry.th32OwnerProcessID == self) ++count;
   }
   CloseHandle(snapshot);
   return count;
@@ -127,6 +128,9 @@ int CountThreads() {
   return CountDirectoryEntries("/proc/self/task");
 }
 #endif
+
+const char* const kDescriptorsNotCounted =
+    "descriptors not counted: the system does not report the process's open handles (Wine)";
 
 bool Eventually(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
   const auto deadline = std::chrono::steady_clock::now() + timeout;
@@ -161,6 +165,8 @@ void ServerTest::SetUp() {
 void ServerTest::TearDown() {
   plugin.Uninitialize();
   ClearSocketFaults();
+  FailThreadStartsForTesting(0);
+  FailEventWaitsForTesting(0);
   SocketsCleanup();
   EXPECT_EQ(host.overlappingDeliveries(), 0);
 }
@@ -179,6 +185,11 @@ SocketServer* ServerTest::Configure(int32_t protocol, int32_t serverPort, int32_
   WStrCopy(settings.Feedback.WaveFilePath, WStrLen(kWave) + 1, kWave);
   plugin.ApplySettings(settings);
   return plugin.server();
+}
+
+void ServerTest::UseFastOpenRetry() {
+  ASSERT_NE(plugin.server(), nullptr);
+  plugin.server()->SetOpenRetryMsForTesting(kFastOpenRetryMs);
 }
 
 void ServerTest::Reconfigure(int32_t timeout) {

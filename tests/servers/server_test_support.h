@@ -64,9 +64,12 @@ class PortHolder {
   SocketHandle socket_ = kInvalidSocket;
 };
 
-// Open descriptors and threads of the process; -1 where the system cannot tell.
+// Open descriptors (Windows: handles) and threads of the process; -1 where
+// the system cannot tell. Threads are counted on every backend.
 int CountOpenDescriptors();
 int CountThreads();
+// The reason a test skips its descriptor check when CountOpenDescriptors is -1.
+extern const char* const kDescriptorsNotCounted;
 // Polls `condition` every 10 ms for at most `timeout`.
 bool Eventually(const std::function<bool()>& condition,
                 std::chrono::milliseconds timeout = std::chrono::seconds(5));
@@ -92,6 +95,10 @@ class ServerTest : public ::testing::Test {
   SocketServer* Configure(int32_t protocol, int32_t port, int32_t timeout = 60);
   // Keeps the server and replaces only its settings (time-out change).
   void Reconfigure(int32_t timeout);
+  // The configured server retries a failed open after kFastOpenRetryMs
+  // instead of the real 5 s, for tests that wait for a retry.
+  void UseFastOpenRetry();
+  static constexpr uint32_t kFastOpenRetryMs = 50;
   // The first consumer: the plug-in initialises and starts its server.
   void AddConsumer() { plugin.AddConsumer(kConsumer); }
   void RemoveConsumer() { plugin.RemoveConsumer(kConsumer); }

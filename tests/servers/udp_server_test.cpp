@@ -98,6 +98,7 @@ TEST_F(UdpServerTest, TakenPortIsRetriedUntilItFrees) {
   PortHolder holder(kSockDgram, taken);
   ASSERT_TRUE(holder.holding());
   Configure(kProtocolUdp, taken);
+  UseFastOpenRetry();
   AddConsumer();
   const std::string failed = "Failed to bind the UDP socket. Port : " + P() + " Error : Address already in use..";
   ASSERT_TRUE(WaitLog(Error(failed)));
@@ -119,6 +120,7 @@ TEST_F(UdpServerTest, TakenPortIsRetriedUntilItFrees) {
 TEST_F(UdpServerTest, UninitializeEndsTheReceiveLoopAndLeavesNothingBehind) {
   const int descriptors = CountOpenDescriptors();
   const int threads = CountThreads();
+  ASSERT_GE(threads, 0);
   Serve();
   plugin.Uninitialize();
   const auto lines = host.LogLines();
@@ -126,12 +128,9 @@ TEST_F(UdpServerTest, UninitializeEndsTheReceiveLoopAndLeavesNothingBehind) {
   ASSERT_GE(closed, 0);
   EXPECT_EQ(CountLinesStartingWith(lines, "1 Stop waiting for incomming data on UDP Port " + P() + ". Error : "), 1u);
   EXPECT_EQ(host.LastStatus(), 0);
-  if (descriptors >= 0) {
-    EXPECT_TRUE(Eventually([&] { return CountOpenDescriptors() == descriptors; }));
-  }
-  if (threads >= 0) {
-    EXPECT_TRUE(Eventually([&] { return CountThreads() == threads; }));
-  }
+  EXPECT_TRUE(Eventually([&] { return CountThreads() == threads; }));
+  if (descriptors < 0) GTEST_SKIP() << kDescriptorsNotCounted;
+  EXPECT_TRUE(Eventually([&] { return CountOpenDescriptors() == descriptors; }));
 }
 
 }  // namespace

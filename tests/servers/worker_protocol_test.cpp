@@ -2,12 +2,14 @@
 // driven on the server object itself: closing without a socket, suspending a
 // server that never opened, a second Start on a closed socket, the reopen
 // after the serve loop's socket is closed under it, the stop event winning
-// over the start event at Uninitialize, and a resumed server whose socket
-// could not be bound not claiming to listen.
+// over the start event at Uninitialize, a resumed server whose socket could
+// not be bound not claiming to listen, the pauses after repeated reopen codes
+// and failed event waits, and delivery enabled before Listening is reported.
 // The log texts are pinned word for word, their misspellings included: they
 // are a contract with stored logs (plugin/servers/socket_error_text.h).
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <memory>
 #include <string>
 #include <thread>
@@ -92,10 +94,9 @@ TEST_P(WorkerProtocolTest, SecondStartOnAClosedSocketStartsNoSecondWorker) {
   ASSERT_TRUE(Eventually([&] { return host.Statuses() == std::vector<int32_t>{0}; }));
   EXPECT_FALSE(server->IsSocketOpen());
   const int threads = CountThreads();
+  ASSERT_GE(threads, 0);
   server->Start();  // the worker is in its retry wait; this only sets the start event again
-  if (threads >= 0) {
-    EXPECT_EQ(CountThreads(), threads);
-  }
+  EXPECT_EQ(CountThreads(), threads);
   EXPECT_TRUE(server->IsDispatchEnabled());
   EXPECT_EQ(host.Statuses(), std::vector<int32_t>{0}) << "Start on a closed socket publishes nothing itself";
   // The retry comes after the 5 s wait, not at once.
@@ -104,9 +105,10 @@ TEST_P(WorkerProtocolTest, SecondStartOnAClosedSocketStartsNoSecondWorker) {
 
 TEST_P(WorkerProtocolTest, SocketClosedUnderTheServeLoopIsReopenedAtOnce) {
   SocketServer* server = ServeAndBlock();
+  UseFastOpenRetry();  // for a bind that races the release of the old port
   EXPECT_EQ(server->CloseSocket(), 1);
   // The serve loop ends with 10004; the worker closes the socket and opens a
-  // new one without the 5 s retry wait.
+  // new one after a short pause, without the retry wait.
   ASSERT_TRUE(WaitLog(StopLinePrefix() + "Socket is closed or a process is terminated." + (udp() ? "." : "")));
   ASSERT_TRUE(WaitLog(Info(Created()), 2, seconds(4)));
   // The new socket is served once bound (a bind that races the release of
@@ -135,6 +137,7 @@ TEST_P(WorkerProtocolTest, StartOnASocketThatCannotBindReportsNotListeningUntilS
   PortHolder holder(udp() ? kSockDgram : kSockStream, taken);
   ASSERT_TRUE(holder.holding());
   SocketServer* server = Configure(GetParam(), taken);
+  UseFastOpenRetry();
   AddConsumer();
   ASSERT_TRUE(WaitLog(Error(std::string("Failed to bind the ") + (udp() ? "UDP" : "TCP") + " socket. Port : " +
                             P() + " Error : Address already in use..")));
@@ -153,6 +156,81 @@ TEST_P(WorkerProtocolTest, StartOnASocketThatCannotBindReportsNotListeningUntilS
   EXPECT_EQ(server->State(), kServerListening);
   ASSERT_TRUE(SendOne("served"));
   EXPECT_TRUE(host.WaitForDeliveredBytes(6));
+}
+
+TEST_P(WorkerProtocolTest, RepeatedReopenCodesBackOffAndStoppingEndsThePause) {
+  SocketServer* server = ServeAndBlock();
+  // From now on every wait on the served socket fails with 10050, as when
+  // the network is down; closing the socket wakes the blocked serve loop.
+  InjectSocketFault(SocketOp::kWait, kWsaEnetdown, 100000);
+  EXPECT_EQ(server->CloseSocket(), 1);
+  // Pauses of 100, 200, 400 and 800 ms before the reopens: at most five
+  // sockets in 1.5 s, not one per wait.
+  std::this_thread::sleep_for(milliseconds(1500));
+  const std::size_t opened = host.CountLogs(Created());
+  EXPECT_GE(opened, 3u);
+  EXPECT_LE(opened, 6u);
+  EXPECT_GE(host.CountLogs(Closed()), opened - 1) << "every socket is closed before the next one opens";
+
+  // Once the fifth serve loop has failed the worker pauses 1.6 s; stopping
+  // ends that pause at once.
+  ASSERT_TRUE(WaitLogPrefix(StopLinePrefix(), 5, seconds(5)));
+  const uint64_t before = MonotonicMs();
+  server->Uninitialize();
+  EXPECT_LT(MonotonicMs() - before, 1000u);
+  EXPECT_EQ(server->State(), kServerClosed);
+  EXPECT_FALSE(server->IsSocketOpen());
+}
+
+TEST_P(WorkerProtocolTest, WorkerWhoseEventWaitFailsEndsOnUninitialize) {
+  // The TCP worker ends at its first failed wait; the UDP worker waits
+  // again, and must stop retrying once Uninitialize has begun.
+  SocketServer* server = ConfigureFree();
+  ASSERT_EQ(server->Initialize(), 1);
+  FailEventWaitsForTesting(1000000);
+  server->Start();
+  std::this_thread::sleep_for(milliseconds(300));
+  std::atomic<bool> done{false};
+  std::thread stopper([&] {
+    server->Uninitialize();
+    done = true;
+  });
+  const bool ended = Eventually([&] { return done.load(); }, seconds(5));
+  FailEventWaitsForTesting(0);  // lets a worker that never saw the stop end, so the test can finish
+  stopper.join();
+  EXPECT_TRUE(ended) << "Uninitialize waited for a worker that could not see the stop event";
+  EXPECT_EQ(host.CountLogs(Created()), 0u) << "a failed wait opens nothing";
+}
+
+// Passes every call on to a RecordingHost and notes, whenever status 1 is
+// published, whether the server already delivers.
+class ListeningProbeHost final : public HostServices {
+ public:
+  ListeningProbeHost(RecordingHost& inner, const SocketServer* server) : inner_(inner), server_(server) {}
+  int32_t Deliver(const InputDataRecord* record) override { return inner_.Deliver(record); }
+  int32_t ShowFeedback(const FeedbackParams* params) override { return inner_.ShowFeedback(params); }
+  int32_t WriteLog(int32_t level, const WChar* text) override { return inner_.WriteLog(level, text); }
+  int32_t SetStatusProperty(int32_t property, int32_t size, const void* value) override {
+    if (*static_cast<const int32_t*>(value) == 1) deliveringAtListening.push_back(server_->IsDispatchEnabled());
+    return inner_.SetStatusProperty(property, size, value);
+  }
+  std::vector<bool> deliveringAtListening;  // the host's thread only
+
+ private:
+  RecordingHost& inner_;
+  const SocketServer* server_;
+};
+
+TEST_P(WorkerProtocolTest, ResumedServerDeliversOnceItReportsListening) {
+  SocketServer* server = ServeAndBlock();
+  RemoveConsumer();
+  ListeningProbeHost probe(host, server);
+  plugin.Initialize(&probe);
+  AddConsumer();  // Start on the open socket publishes 1
+  plugin.Initialize(&host);
+  EXPECT_EQ(probe.deliveringAtListening, std::vector<bool>{true});
+  ASSERT_TRUE(SendOne("resumed"));
+  EXPECT_TRUE(host.WaitForDeliveredBytes(7));
 }
 
 INSTANTIATE_TEST_SUITE_P(Protocols, WorkerProtocolTest, ::testing::Values(kProtocolTcp, kProtocolUdp),

@@ -45,6 +45,12 @@ int32_t RecordingHost::ShowFeedback(const FeedbackParams* params) {
   if (!call.wavePathNull) call.wavePath = ToUtf8(params->WaveFilePath);
   call.feedback.WaveFilePath = nullptr;  // never kept beyond the call
   Record(std::move(call));
+  std::function<void(const FeedbackParams&)> hook;
+  {
+    std::lock_guard<std::mutex> guard(mutex_);
+    hook = feedbackHook_;
+  }
+  if (hook) hook(*params);
   return 0;
 }
 
@@ -68,6 +74,11 @@ int32_t RecordingHost::SetStatusProperty(int32_t property, int32_t size, const v
 void RecordingHost::SetDeliverHook(std::function<void(const InputDataRecord&)> hook) {
   std::lock_guard<std::mutex> guard(mutex_);
   deliverHook_ = std::move(hook);
+}
+
+void RecordingHost::SetFeedbackHook(std::function<void(const FeedbackParams&)> hook) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  feedbackHook_ = std::move(hook);
 }
 
 std::vector<RecordedCall> RecordingHost::Calls() const {

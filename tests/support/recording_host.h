@@ -51,6 +51,8 @@ class RecordingHost final : public HostServices {
 
   // Runs inside every Deliver call, after it was recorded (e.g. to block).
   void SetDeliverHook(std::function<void(const InputDataRecord&)> hook);
+  // Runs inside every ShowFeedback call, after it was recorded.
+  void SetFeedbackHook(std::function<void(const FeedbackParams&)> hook);
 
   std::vector<RecordedCall> Calls() const;
   std::vector<RecordedCall> Calls(RecordedCall::Kind kind) const;
@@ -83,6 +85,7 @@ class RecordingHost final : public HostServices {
   mutable std::condition_variable changed_;
   std::vector<RecordedCall> calls_;
   std::function<void(const InputDataRecord&)> deliverHook_;
+  std::function<void(const FeedbackParams&)> feedbackHook_;
   std::atomic<int> inDeliver_{0};
   std::atomic<int> overlaps_{0};
 };
