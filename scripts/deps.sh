@@ -10,12 +10,27 @@ lanfeed_install_packages() {
     echo "missing packages: ${missing[*]} (run as root to install them)" >&2
     return 1
   fi
+  # A package of another architecture (name:arch, e.g. wine32:i386) needs
+  # that architecture enabled before the package lists are fetched.
+  local arch
+  for p in "${missing[@]}"; do
+    [[ "$p" == *:* ]] || continue
+    arch=${p##*:}
+    if [ "$arch" != "$(dpkg --print-architecture)" ] &&
+       ! dpkg --print-foreign-architectures | grep -qx "$arch"; then
+      echo "enabling the $arch architecture for $p"
+      dpkg --add-architecture "$arch" || return 1
+    fi
+  done
   echo "installing: ${missing[*]}"
   apt-get update -qq
   DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 }
 
 LANFEED_NATIVE_PACKAGES=(cmake ninja-build g++ googletest libgtest-dev libgmock-dev libpugixml-dev)
+# wine32:i386 runs the i686 build's tests (32-bit programs in the 64-bit
+# prefix, as WoW64 runs them on Windows); dpkg-dev unpacks Debian's pugixml
+# source for scripts/mingw-pugixml.
 LANFEED_WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
-  binutils-mingw-w64-x86-64 binutils-mingw-w64-i686 wine wine64)
+  binutils-mingw-w64-x86-64 binutils-mingw-w64-i686 wine wine64 wine32:i386 dpkg-dev)
 LANFEED_FUZZ_PACKAGES=(clang libclang-rt-14-dev)
