@@ -4,6 +4,10 @@
 
 namespace lanfeed {
 
+// The 32-bit build must produce the 48-byte record that the window manager
+// expects (the size the registration states in cbSize).
+static_assert(sizeof(void*) != 4 || sizeof(WNDCLASSEXW) == 48, "WNDCLASSEXW has its 32-bit size");
+
 namespace {
 
 // The registered description, for the window procedure (the class has no
