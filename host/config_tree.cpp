@@ -2,12 +2,12 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <sstream>
 
 #include "host/config_value.h"
+#include "host/host_files.h"
 #include "platform/text.h"
 
 namespace lanfeed::host {
@@ -260,13 +260,19 @@ bool ConfigTree::Parse(std::string_view text, XmlError* error) {
 }
 
 bool ConfigTree::LoadFile(const std::string& path, XmlError* error) {
-  std::ifstream file(path, std::ios::binary);
+  os::File file = os::OpenFile(path, "rb");
   if (!file) {
     if (error != nullptr) *error = XmlError{std::string("cannot read the file: ") + std::strerror(errno), 0, 0};
     return false;
   }
-  std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-  if (file.bad()) {
+  std::string text;
+  char buffer[16384];
+  for (;;) {
+    std::size_t n = std::fread(buffer, 1, sizeof(buffer), file.get());
+    text.append(buffer, n);
+    if (n < sizeof(buffer)) break;
+  }
+  if (std::ferror(file.get())) {
     if (error != nullptr) *error = XmlError{"cannot read the file", 0, 0};
     return false;
   }
@@ -280,7 +286,12 @@ std::string ConfigTree::ToXml() const {
 }
 
 bool ConfigTree::SaveFile(const std::string& path) const {
-  return doc_.save_file(path.c_str(), "  ", pugi::format_indent, pugi::encoding_utf8);
+  os::File file = os::OpenFile(path, "wb");
+  if (!file) return false;
+  pugi::xml_writer_file writer(file.get());
+  doc_.save(writer, "  ", pugi::format_indent, pugi::encoding_utf8);
+  bool written = std::ferror(file.get()) == 0;
+  return std::fclose(file.release()) == 0 && written;
 }
 
 }  // namespace lanfeed::host

@@ -122,7 +122,7 @@ class ConfigTree {
   // element. On failure returns false, fills `error` (position of the fault)
   // and leaves the tree as it was. Every cursor stands nowhere afterwards.
   bool Parse(std::string_view text, XmlError* error);
-  // Parse on the contents of the file at `path`.
+  // Parse on the contents of the file at `path` (UTF-8 on every system).
   bool LoadFile(const std::string& path, XmlError* error);
 
   // The node of the root element: the plug-in's configuration node.
@@ -132,6 +132,8 @@ class ConfigTree {
 
   // The document as indented UTF-8 XML with a declaration.
   std::string ToXml() const;
+  // Writes ToXml's text to the file at `path` (UTF-8), replacing it; false
+  // when the file cannot be opened or fully written.
   bool SaveFile(const std::string& path) const;
 
   // Number of nodes alive: the root plus every cursor not yet released.

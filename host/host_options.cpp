@@ -32,7 +32,8 @@ const char kHostUsage[] =
     "  --write-default-config FILE\n"
     "                      write the plug-in's default configuration (with --tcp, --udp,\n"
     "                      --timeout applied) to FILE and exit\n"
-    "Ctrl-C or SIGTERM stops the host; SIGHUP (not on Windows) re-reads the --config file.\n"
+    "Ctrl-C or SIGTERM stops the host (on Windows: Ctrl-C, Ctrl-Break or closing the console).\n"
+    "SIGHUP re-reads the --config file; Windows has no counterpart: restart the host there.\n"
     "Exit codes: 0 stopped cleanly, 1 configuration, plug-in, socket or output failed, 2 usage.\n";
 
 namespace {

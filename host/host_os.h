@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace lanfeed::host::os {
 
@@ -20,6 +21,12 @@ std::string ExecutablePath();
 
 // True when `path` names an existing file (not a folder).
 bool FileExists(const std::string& path);
+
+// The program's arguments as UTF-8, argv[0] first. POSIX: `argv` as it is.
+// Windows: the wide command line (GetCommandLineW) split by
+// CommandLineToArgvW (the C runtime's quoting rules), so that arguments
+// outside the ANSI code page arrive intact; `argv` only when that fails.
+std::vector<std::string> CommandLineArguments(int argc, char** argv);
 
 // Prepares the process before any thread exists: writes to a closed pipe
 // fail with an error instead of ending the process, and the standard
@@ -74,7 +81,10 @@ class SignalWatcher {
   SignalWatcher& operator=(const SignalWatcher&) = delete;
 
   // Starts calling `handler`, one signal at a time. False with `error` set
-  // when the system refuses.
+  // when the system refuses. On Windows this also restores Ctrl-C for a
+  // host started with it ignored (a process group of its own, `start /b`):
+  // Ctrl-C stops the host wherever it runs, as SIGINT does on POSIX, where
+  // a waited-for signal arrives even when the parent ignored it.
   bool Start(Handler handler, std::string* error);
   // Stops calling the handler: when Stop returns, no call is running and
   // none follows, so what the handler uses may go. Idempotent.
@@ -82,7 +92,8 @@ class SignalWatcher {
 
   // The host has finished its stop. A console close on Windows keeps the
   // process alive only until its handler returns; the handler waits (a few
-  // seconds at most) for this call so that the stop completes. No effect on
+  // seconds at most) for this call so that the stop completes, then lets
+  // main's exit end the process with the host's exit code. No effect on
   // POSIX.
   void StopCompleted();
 

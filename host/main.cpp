@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "host/host_events.h"
 #include "host/host_options.h"
@@ -130,9 +131,12 @@ int main(int argc, char** argv) {
   os::SignalWatcher signals;
   os::PrepareProcess();
 
+  std::vector<std::string> arguments = os::CommandLineArguments(argc, argv);
+  std::vector<const char*> pointers;
+  for (const std::string& argument : arguments) pointers.push_back(argument.c_str());
   HostOptions options;
   std::string error;
-  if (!ParseHostOptions(argc, argv, &options, &error)) {
+  if (!ParseHostOptions(static_cast<int>(pointers.size()), pointers.data(), &options, &error)) {
     std::fprintf(stderr, "lanfeed-host: %s\nTry 'lanfeed-host --help'.\n", error.c_str());
     return 2;
   }

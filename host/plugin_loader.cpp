@@ -59,9 +59,13 @@ void PluginLoader::Release() {
 }
 
 std::vector<std::string> PluginCandidates(const std::string& executablePath, const std::string& fileName) {
+  // Joined with the separator of the program's path, so that the names read
+  // as the system writes paths (C:\LanFeed\LanFeedPlugin.dll on Windows).
   std::size_t slash = executablePath.find_last_of("/\\");
-  std::string folder = slash == std::string::npos ? "." : executablePath.substr(0, slash);
-  return {folder + "/" + fileName, folder + "/../lib/lanfeed/" + fileName};
+  if (slash == std::string::npos) return {"./" + fileName, "./../lib/lanfeed/" + fileName};
+  std::string folder = executablePath.substr(0, slash);
+  const char s = executablePath[slash];
+  return {folder + s + fileName, folder + s + ".." + s + "lib" + s + "lanfeed" + s + fileName};
 }
 
 }  // namespace lanfeed::host

@@ -32,6 +32,8 @@ bool FileExists(const std::string& path) {
   return stat(path.c_str(), &info) == 0 && !S_ISDIR(info.st_mode);
 }
 
+std::vector<std::string> CommandLineArguments(int argc, char** argv) { return std::vector<std::string>(argv, argv + argc); }
+
 void PrepareProcess() {
   // EPIPE from write() instead of a silent death, so a closed stdout is
   // reported and the plug-in is stopped properly.

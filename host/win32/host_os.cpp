@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include <shellapi.h>
+
 #include <fcntl.h>
 #include <io.h>
 
@@ -30,6 +32,17 @@ std::string ExecutablePath() {
 bool FileExists(const std::string& path) {
   DWORD attributes = GetFileAttributesW(FromUtf8(path).c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+std::vector<std::string> CommandLineArguments(int argc, char** argv) {
+  int count = 0;
+  LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
+  if (wide == nullptr) return std::vector<std::string>(argv, argv + argc);
+  std::vector<std::string> arguments;
+  arguments.reserve(static_cast<std::size_t>(count));
+  for (int i = 0; i < count; ++i) arguments.push_back(ToUtf8(WStringView(wide[i], WStrLen(wide[i]))));
+  LocalFree(wide);
+  return arguments;
 }
 
 void PrepareProcess() {
@@ -64,7 +77,8 @@ void ExitNow(int code) { ExitProcess(static_cast<UINT>(code)); }
 // The console control handler runs on a thread the system creates for each
 // event. Ctrl-C and Ctrl-Break return at once; a console close, log-off or
 // shut-down ends the process when its handler returns, so that handler
-// waits for StopCompleted (at most 4 s; the system allows about 5).
+// waits for StopCompleted (at most 4 s; the system allows about 5) and then
+// for the process's exit.
 struct SignalWatcher::State {
   std::mutex mutex;
   Handler handler;
@@ -92,7 +106,12 @@ BOOL WINAPI OnConsoleControl(DWORD type) {
     if (!state->handler) return FALSE;                // no longer watched: the default applies
     state->handler(signal);
   }
-  if (type != CTRL_C_EVENT && type != CTRL_BREAK_EVENT) WaitForSingleObject(state->stopped, 4000);
+  if (type == CTRL_C_EVENT || type == CTRL_BREAK_EVENT) return TRUE;
+  // The system ends the process when this returns (and a few seconds after
+  // the event in any case). After the completed stop, this thread waits for
+  // main's exit, which ends it with the process, so the exit code is the
+  // host's own: 0 after a clean stop.
+  if (WaitForSingleObject(state->stopped, 4000) == WAIT_OBJECT_0) Sleep(INFINITE);
   return TRUE;
 }
 }  // namespace
@@ -127,6 +146,9 @@ bool SignalWatcher::Start(Handler handler, std::string* error) {
     state_->handler = std::move(handler);
   }
   g_watcher = state_.get();
+  // A process group of its own starts with Ctrl-C ignored; the host's
+  // handler takes it again (a handler is called only where it is not).
+  SetConsoleCtrlHandler(nullptr, FALSE);
   if (!SetConsoleCtrlHandler(OnConsoleControl, TRUE)) {
     g_watcher = nullptr;
     *error = "cannot install the console control handler: " +
