@@ -1,26 +1,45 @@
 // Runs a program as a separate process with its stdout and stderr captured,
 // for tests that drive lanfeed-host from the outside. Every wait is bounded;
 // a child still running when the object dies is killed and reaped.
+//
+// What differs between systems (starting, reading the pipes, asking the
+// child to stop, its exit status) lives in one backend,
+// tests/host/posix/child_process.cpp or tests/host/win32/child_process.cpp.
 #pragma once
 
-#include <sys/types.h>
-
 #include <chrono>
+#include <cstddef>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace lanfeed::testing {
 
+// The requests that stop a host, as a person or a service manager sends them.
+enum class StopRequest {
+  kInterrupt,  // POSIX: SIGINT. Windows: Ctrl-C
+  kTerminate,  // POSIX: SIGTERM. Windows: Ctrl-Break
+};
+
+// How a child ended.
+struct ExitStatus {
+  bool exited = false;  // it ended by itself (POSIX: not by a signal; Windows: no NTSTATUS failure code)
+  int code = -1;        // its exit code when `exited`
+  std::string text;     // how it ended, for failure messages
+};
+
 class ChildProcess {
  public:
-  ChildProcess() = default;
+  ChildProcess();
   ~ChildProcess();
   ChildProcess(const ChildProcess&) = delete;
   ChildProcess& operator=(const ChildProcess&) = delete;
 
-  // Starts argv[0] with the arguments argv[1..]. False with `error` set when
-  // it cannot be started.
+  // Starts argv[0] (a path, UTF-8) with the arguments argv[1..] (UTF-8).
+  // Its standard input reads nothing; it inherits no other handle or
+  // descriptor of this process. False with `error` set when it cannot be
+  // started.
   bool Start(const std::vector<std::string>& argv, std::string* error);
 
   // Reads output until `done(stdout so far)` holds or `timeout` passes.
@@ -41,24 +60,37 @@ class ChildProcess {
   // `| head -c BYTES` does; out() keeps those bytes only.
   void CloseStdoutAfter(std::size_t bytes) { closeStdoutAfter_ = bytes; }
 
-  void Signal(int signal);
+  // Asks the running child to stop. POSIX: the signal. Windows: the console
+  // control event, sent to the child's process group alone (every child
+  // starts in a group of its own on this process's console). False with
+  // `reason` when the system cannot deliver the request.
+  bool RequestStop(StopRequest request, std::string* reason);
+  // The name the host gives the request: "SIGINT", "Ctrl-C", ...
+  static const char* StopName(StopRequest request);
+  // The child's process id while it runs, else -1.
+  long processId() const;
+
   // Waits for the exit, reading the rest of the output. False on time-out
-  // (the child is then killed). `status` is the raw waitpid status.
-  bool WaitForExit(std::chrono::milliseconds timeout, int* status);
+  // (the child is then killed).
+  bool WaitForExit(std::chrono::milliseconds timeout, ExitStatus* status);
 
   const std::string& out() const { return out_; }
   const std::string& err() const { return err_; }
   std::vector<std::string> OutLines() const;
 
+  // Defined by each backend.
+  struct Native;
+
  private:
-  // Reads whatever is available within `budget`; false when both pipes hit
-  // their end.
+  // Reads whatever is available within `budget` (stdout only while it is
+  // read) and applies CloseStdoutAfter; false when both pipes hit their end.
   bool Pump(std::chrono::milliseconds budget);
   bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds timeout);
+  // Adds what was read from stdout; true when stdout is to be closed now
+  // (CloseStdoutAfter's count is reached; out_ then holds that many bytes).
+  bool TakeStdout(const char* bytes, std::size_t count);
 
-  pid_t pid_ = -1;
-  int outFd_ = -1;
-  int errFd_ = -1;
+  std::unique_ptr<Native> native_;
   std::string out_;
   std::string err_;
   bool readStdout_ = true;
