@@ -12,9 +12,9 @@
 #include <cstdio>
 #include <mutex>
 
-#include "platform/socket_table.h"
+#include "platform/internal/socket_table.h"
 #include "platform/sockets.h"
-#include "platform/sockets_internal.h"
+#include "platform/internal/sockets_internal.h"
 
 namespace lanfeed {
 

@@ -34,7 +34,7 @@
 #include <new>
 
 #include "platform/sockets.h"
-#include "platform/sockets_internal.h"
+#include "platform/internal/sockets_internal.h"
 
 namespace lanfeed::sockets_internal {
 namespace {
