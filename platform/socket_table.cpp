@@ -1,4 +1,4 @@
-#include "platform/socket_table.h"
+#include "platform/internal/socket_table.h"
 
 #include <limits>
 #include <new>

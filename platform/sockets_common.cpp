@@ -12,9 +12,9 @@
 #include <cstdio>
 #include <mutex>
 
-#include "platform/socket_table.h"
+#include "platform/internal/socket_table.h"
 #include "platform/sockets.h"
-#include "platform/sockets_internal.h"
+#include "platform/internal/sockets_internal.h"
 
 namespace lanfeed {
 
@@ -267,6 +267,19 @@ int32_t ReceiveWithin(SocketEntry& socket, void* buffer, int32_t length, SocketA
   const bool stream = socket.type == kSockStream;
   bool waitFirst = stream && timeout_ms != 0 && !socket.dataLikely.load(std::memory_order_relaxed);
   bool waited = false;
+  if (timeout_ms != 0) {
+    // Where the backend can, the receive itself waits: one call per block.
+    if (socket.Closed()) return Fail(kWsaEintr);
+    seam.Pass();
+    const int32_t result =
+        sockets_internal::NativeReceiveWaiting(socket, buffer, length, sender, timeout_ms);
+    if (socket.Closed()) return Fail(kWsaEintr);
+    if (result == sockets_internal::kTimedOut) return 0;
+    if (result != kWouldBlock) {
+      *received = result < 0 ? Fail(-result) : result;
+      return 1;
+    }
+  }
   for (;;) {
     if (socket.Closed()) return Fail(kWsaEintr);
     if (waitFirst) {

@@ -4,7 +4,7 @@
 #include <cstdint>
 
 #include "platform/event.h"
-#include "platform/sync_faults_internal.h"
+#include "platform/internal/sync_faults_internal.h"
 #include "platform/thread.h"
 
 namespace lanfeed {

@@ -2,12 +2,21 @@
 // Windows Sockets behaviour where callers can tell: Windows error numbers,
 // address reuse for stream sockets and 10040 for oversized datagrams.
 //
-// Every socket is a non-blocking descriptor plus a wake eventfd. NativeWait
-// polls both, so any descriptor number works (no FD_SETSIZE limit) and the
-// close of a socket (NativeShut: shutdown, then the eventfd made readable for
-// good) ends every wait on it at once. The descriptor itself is closed only
-// by NativeRelease, when no call uses it any more, so no thread ever uses a
-// descriptor number after the kernel may have handed it to a new socket.
+// Every socket is a descriptor plus a wake eventfd. NativeWait polls both, so
+// any descriptor number works (no FD_SETSIZE limit) and the close of a socket
+// (NativeShut: shutdown, then the eventfd made readable for good) ends every
+// wait on it at once. The descriptor itself is closed only by NativeRelease,
+// when no call uses it any more, so no thread ever uses a descriptor number
+// after the kernel may have handed it to a new socket.
+//
+// Sockets that only receive on the servers' side (accepted connections and
+// datagram sockets) are blocking descriptors: a receive that has to wait for
+// data waits inside the receive itself (NativeReceiveWaiting), one system
+// call per block whether or not data was already there. The close still
+// ends it at once: the shutdown of NativeShut is sticky, so a receive that
+// starts after it returns at once as well. Every other operation passes
+// MSG_DONTWAIT or is made only on non-blocking descriptors (listening and
+// connecting sockets), so no native operation but those two waits.
 #include <arpa/inet.h>
 #include <errno.h>
 #include <netinet/in.h>
@@ -17,16 +26,20 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <new>
 
 #include "platform/sockets.h"
-#include "platform/sockets_internal.h"
+#include "platform/internal/sockets_internal.h"
 
 namespace lanfeed::sockets_internal {
 
 struct NativeSocket {
   int fd;
   int wakeFd;  // readable for good once the socket is closed
+  bool blocking;  // see above: receives may wait inside the system call
+  // The receive time-out last set on the descriptor (SO_RCVTIMEO); -1: none.
+  std::atomic<int64_t> receiveTimeoutMs{-1};
 };
 
 namespace {
@@ -89,9 +102,9 @@ int32_t Failed(int error) {
 bool IsTransient(int error) { return error == EAGAIN || error == EWOULDBLOCK || error == EINTR; }
 
 // Takes ownership of `fd`: adds its wake eventfd.
-int32_t Wrap(int fd, NativeSocket** out) {
+int32_t Wrap(int fd, bool blocking, NativeSocket** out) {
   const int wake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  NativeSocket* socket = wake < 0 ? nullptr : new (std::nothrow) NativeSocket{fd, wake};
+  NativeSocket* socket = wake < 0 ? nullptr : new (std::nothrow) NativeSocket{fd, wake, blocking};
   if (socket == nullptr) {
     const int32_t result = wake < 0 ? Failed(errno) : -kWsaEnobufs;
     if (wake >= 0) ::close(wake);
@@ -109,7 +122,9 @@ void NativeCleanup() {}
 
 int32_t NativeOpen(int32_t type, int32_t protocol, NativeSocket** out) {
   const int native_type = type == kSockStream ? SOCK_STREAM : SOCK_DGRAM;
-  const int fd = ::socket(AF_INET, native_type | SOCK_NONBLOCK | SOCK_CLOEXEC, protocol);
+  // Stream sockets listen or connect, which must not block here.
+  const bool blocking = native_type == SOCK_DGRAM;
+  const int fd = ::socket(AF_INET, native_type | (blocking ? 0 : SOCK_NONBLOCK) | SOCK_CLOEXEC, protocol);
   if (fd < 0) return Failed(errno);
   if (native_type == SOCK_STREAM) {
     // Lets a restarted listener bind while old connections on its port are
@@ -122,7 +137,7 @@ int32_t NativeOpen(int32_t type, int32_t protocol, NativeSocket** out) {
       return result;
     }
   }
-  return Wrap(fd, out);
+  return Wrap(fd, blocking, out);
 }
 
 void NativeShut(NativeSocket& socket) {
@@ -161,8 +176,7 @@ int32_t NativeLocalPort(SocketEntry& socket) {
 int32_t NativeAccept(SocketEntry& socket, NativeSocket** accepted, SocketAddressIn* peer) {
   sockaddr_in native{};
   socklen_t length = sizeof native;
-  const int fd = ::accept4(socket.native->fd, reinterpret_cast<sockaddr*>(&native), &length,
-                           SOCK_NONBLOCK | SOCK_CLOEXEC);
+  const int fd = ::accept4(socket.native->fd, reinterpret_cast<sockaddr*>(&native), &length, SOCK_CLOEXEC);
   if (fd < 0) {
     // A connection that was reset while queued is skipped, as blocking
     // accept does on Windows.
@@ -170,12 +184,16 @@ int32_t NativeAccept(SocketEntry& socket, NativeSocket** accepted, SocketAddress
     return Failed(errno);
   }
   *peer = FromNative(native);
-  return Wrap(fd, accepted);
+  return Wrap(fd, true, accepted);
 }
 
-int32_t NativeReceive(SocketEntry& socket, void* buffer, int32_t length, SocketAddressIn* from) {
+namespace {
+
+// One receive with `flags`; kWouldBlock when it would wait (or, for a
+// waiting receive, when its time-out passed or a signal interrupted it).
+int32_t Receive(SocketEntry& socket, void* buffer, int32_t length, SocketAddressIn* from, int flags) {
   if (socket.type == kSockStream) {
-    const ssize_t count = ::recv(socket.native->fd, buffer, static_cast<size_t>(length), 0);
+    const ssize_t count = ::recv(socket.native->fd, buffer, static_cast<size_t>(length), flags);
     if (count >= 0) return static_cast<int32_t>(count);
     return IsTransient(errno) ? kWouldBlock : Failed(errno);
   }
@@ -186,7 +204,7 @@ int32_t NativeReceive(SocketEntry& socket, void* buffer, int32_t length, SocketA
   message.msg_namelen = sizeof source;
   message.msg_iov = &part;
   message.msg_iovlen = 1;
-  const ssize_t count = ::recvmsg(socket.native->fd, &message, 0);
+  const ssize_t count = ::recvmsg(socket.native->fd, &message, flags);
   if (count < 0) return IsTransient(errno) ? kWouldBlock : Failed(errno);
   if (from != nullptr) *from = FromNative(source);
   // Linux hands over the head of a longer datagram; Windows refuses it.
@@ -194,10 +212,40 @@ int32_t NativeReceive(SocketEntry& socket, void* buffer, int32_t length, SocketA
   return static_cast<int32_t>(count);
 }
 
+}  // namespace
+
+int32_t NativeReceive(SocketEntry& socket, void* buffer, int32_t length, SocketAddressIn* from) {
+  return Receive(socket, buffer, length, from, MSG_DONTWAIT);
+}
+
+int32_t NativeReceiveWaiting(SocketEntry& socket, void* buffer, int32_t length, SocketAddressIn* from,
+                             int64_t timeout_ms) {
+  NativeSocket& native = *socket.native;
+  if (!native.blocking) return kWouldBlock;
+  if (native.receiveTimeoutMs.exchange(timeout_ms) != timeout_ms) {
+    // The descriptor keeps the time-out, so a reader whose time-out does not
+    // change sets it once. {0, 0}: no limit.
+    timeval limit{};
+    if (timeout_ms > 0) {
+      limit.tv_sec = static_cast<time_t>(timeout_ms / 1000);
+      limit.tv_usec = static_cast<suseconds_t>((timeout_ms % 1000) * 1000);
+    }
+    if (::setsockopt(native.fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit) != 0) {
+      native.receiveTimeoutMs.store(-2);  // unknown: set it again next time
+      return kWouldBlock;
+    }
+  }
+  const int32_t result = Receive(socket, buffer, length, from, 0);
+  if (result != kWouldBlock) return result;
+  // EAGAIN from a blocking receive is its time-out; EINTR a signal, after
+  // which the caller's own loop goes on with the time that is left.
+  return errno == EINTR ? kWouldBlock : kTimedOut;
+}
+
 int32_t NativeSend(SocketEntry& socket, const void* data, int32_t length, const SocketAddressIn* to) {
   sockaddr_in native{};
   if (to != nullptr) native = ToNative<sockaddr_in>(*to);
-  const ssize_t count = ::sendto(socket.native->fd, data, static_cast<size_t>(length), MSG_NOSIGNAL,
+  const ssize_t count = ::sendto(socket.native->fd, data, static_cast<size_t>(length), MSG_NOSIGNAL | MSG_DONTWAIT,
                                  to != nullptr ? reinterpret_cast<const sockaddr*>(&native) : nullptr,
                                  to != nullptr ? sizeof native : 0);
   if (count >= 0) return static_cast<int32_t>(count);

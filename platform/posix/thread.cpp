@@ -8,7 +8,7 @@
 #include <cerrno>
 #include <new>
 
-#include "platform/sync_faults_internal.h"
+#include "platform/internal/sync_faults_internal.h"
 
 namespace lanfeed {
 

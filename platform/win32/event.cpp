@@ -4,7 +4,7 @@
 
 #include <new>
 
-#include "platform/sync_faults_internal.h"
+#include "platform/internal/sync_faults_internal.h"
 
 namespace lanfeed {
 

@@ -34,7 +34,7 @@
 #include <new>
 
 #include "platform/sockets.h"
-#include "platform/sockets_internal.h"
+#include "platform/internal/sockets_internal.h"
 
 namespace lanfeed::sockets_internal {
 namespace {
@@ -196,6 +196,10 @@ int32_t NativeReceive(SocketEntry& socket, void* buffer, int32_t length, SocketA
   if (from != nullptr && (result >= 0 || result == -kWsaEmsgsize)) *from = FromNative(source);
   return result;
 }
+
+// An event-selected socket never blocks, so a waiting receive is made of a
+// receive, a wait on the two events and a receive again (the shared loop).
+int32_t NativeReceiveWaiting(SocketEntry&, void*, int32_t, SocketAddressIn*, int64_t) { return kWouldBlock; }
 
 int32_t NativeSend(SocketEntry& socket, const void* data, int32_t length, const SocketAddressIn* to) {
   const SOCKET native = socket.native->socket;

@@ -5,7 +5,7 @@
 #include <atomic>
 #include <new>
 
-#include "platform/sync_faults_internal.h"
+#include "platform/internal/sync_faults_internal.h"
 
 namespace lanfeed {
 

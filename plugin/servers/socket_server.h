@@ -19,16 +19,18 @@
 // the same size on the 32-bit device):
 //   - UDP worker delivering: ReceiveLoop 1.7 KiB, HandleDatagram 1.2 KiB,
 //     DispatchToPlugin, then the host's ShowFeedback or Deliver: 3.1 KiB;
-//   - a reader logging a read error: ReadOnce 1.1 KiB, LogReadError 1.7 KiB,
-//     the formatter, then the host's WriteLog: 3.1 KiB;
+//   - a reader logging a read error: ReadOnce 1.1 KiB and its 8 KiB receive
+//     buffer, LogReadError 1.7 KiB, the formatter, then the host's WriteLog:
+//     11.1 KiB;
 //   - the accept loop closing a dead client: AcceptLoop 1.7 KiB,
 //     CloseClientConnections, CloseSocketOnce 1.1 KiB, WriteLog: 3.0 KiB;
-//   - a reader delivering a block: ReadOnce, Dispatch, DispatchToPlugin,
-//     then ShowFeedback or Deliver: 1.4 KiB; OpenSocket: 1.8 KiB.
+//   - a reader delivering a block: ReadOnce with its buffer, Dispatch,
+//     DispatchToPlugin, then ShowFeedback or Deliver: 9.4 KiB;
+//     OpenSocket: 1.8 KiB.
 // The thread itself takes up to 4.5 KiB (glibc's thread block and TLS sit
 // at the top of the stack; Windows keeps a guard page). That leaves about
-// 56 KiB of every server thread's stack to the host: a host's ShowFeedback,
-// Deliver, WriteLog and SetStatusProperty may use up to 48 KiB of stack;
+// 48 KiB of every server thread's stack to the host: a host's ShowFeedback,
+// Deliver, WriteLog and SetStatusProperty may use up to 40 KiB of stack;
 // one that needs more must hand the work to a thread of its own.
 #pragma once
 

@@ -38,6 +38,9 @@ int32_t TcpClientConnection::ReadOnce() {
 
   // One call waits (only when nothing has arrived yet) and reads; `ready`
   // tells how the wait ended, `count` what the read returned.
+  // The block lives on the reader's stack, as long as its delivery: an idle
+  // client's buffer pages are never touched, so they cost no memory.
+  uint8_t buffer[kReceiveBufferSize];
   const SocketHandle current = socket.load();
   int32_t ready = -1;
   int32_t count = -1;

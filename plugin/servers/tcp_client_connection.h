@@ -60,7 +60,6 @@ class TcpClientConnection {
   std::atomic<SocketHandle> socket{kInvalidSocket};
   char peerText[16] = {};
   Thread readerThread;
-  uint8_t buffer[kReceiveBufferSize];
 };
 
 }  // namespace lanfeed

@@ -57,12 +57,15 @@ TEST_P(ReconfigureUnderTraffic, FeedbackIsAlwaysOneCompleteConfiguredRecord) {
   constexpr int kBlocks = 200;
   std::atomic<bool> sending{true};
   std::thread sender([&] {
+    // A block counts once it is delivered, not once its feedback is asked
+    // for: the consumer is removed as soon as the sender is done, and a
+    // delivery still under way then would find no consumer.
     auto delivered = [&](std::size_t n) {
       return host.WaitFor(
           [n](const std::vector<RecordedCall>& calls) {
-            std::size_t feedbacks = 0;
-            for (const auto& c : calls) feedbacks += c.kind == RecordedCall::Kind::kFeedback ? 1 : 0;
-            return feedbacks >= n;
+            std::size_t deliveries = 0;
+            for (const auto& c : calls) deliveries += c.kind == RecordedCall::Kind::kDeliver ? 1 : 0;
+            return deliveries >= n;
           },
           std::chrono::seconds(2));
     };

@@ -47,7 +47,7 @@
 #include <vector>
 
 #include "platform/sockets.h"
-#include "platform/sockets_internal.h"
+#include "platform/internal/sockets_internal.h"
 
 namespace lanfeed::sockets_internal {
 

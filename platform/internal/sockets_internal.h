@@ -23,6 +23,8 @@ struct NativeSocket;
 // minus the Windows Sockets number of the failure. kWouldBlock: the operation
 // cannot proceed now; wait (NativeWait) and try again.
 inline constexpr int32_t kWouldBlock = -kWsaEwouldblock;
+// NativeReceiveWaiting: the time-out passed with nothing received.
+inline constexpr int32_t kTimedOut = -kWsaEtimedout;
 
 // One open socket as the handle table keeps it. Entries are reused for later
 // sockets (see socket_table.h); everything below is reset when the table
@@ -105,6 +107,13 @@ int32_t NativeAccept(SocketEntry& socket, NativeSocket** accepted, SocketAddress
 // when the datagram was longer than `length` (which fails with 10040 and
 // discards the rest). `from` is null on a stream socket.
 int32_t NativeReceive(SocketEntry& socket, void* buffer, int32_t length, SocketAddressIn* from);
+// A receive that waits for data inside the system's call, at most
+// `timeout_ms` (-1: no limit), where the backend can make such a wait end at
+// a close (NativeShut): the count or a failure, kTimedOut, or kWouldBlock
+// when the backend cannot wait so (or the wait ended early), and the caller
+// tries and waits with NativeReceive and NativeWait instead.
+int32_t NativeReceiveWaiting(SocketEntry& socket, void* buffer, int32_t length, SocketAddressIn* from,
+                             int64_t timeout_ms);
 // One send without waiting (to `to`, or to the connected peer when it is
 // null): the count sent, possibly less than `length` on a stream, or kWouldBlock.
 int32_t NativeSend(SocketEntry& socket, const void* data, int32_t length, const SocketAddressIn* to);
