@@ -113,7 +113,6 @@ int32_t SocketTable::Add(NativeSocket* native, int32_t type, bool connected, Soc
   entry->bound.store(connected, std::memory_order_relaxed);
   entry->listening.store(false, std::memory_order_relaxed);
   entry->connected.store(connected, std::memory_order_relaxed);
-  entry->dataLikely.store(true, std::memory_order_relaxed);
   entry->bindPort = 0;
   entry->bindAddress = 0;
   entry->handle.store(s, std::memory_order_release);

@@ -5,7 +5,8 @@
 // tell apart: library, handle, injected fault, arguments), the last error,
 // the test seams, and the loops that try an operation and wait until it can
 // go on. Every such loop tries first, so an operation that can proceed costs
-// one native call and no wait.
+// one native call and no wait; where the backend can wait inside the receive
+// itself (NativeReceiveWaiting), a receive costs one call either way.
 #include <atomic>
 #include <bit>
 #include <climits>
@@ -258,15 +259,6 @@ int32_t ReceiveWithin(SocketEntry& socket, void* buffer, int32_t length, SocketA
   // On a stream socket the peer is fixed and `from` is left alone, as on Windows.
   SocketAddressIn* sender = socket.type == kSockDgram ? from : nullptr;
   TimeLeft time(timeout_ms);
-  // A datagram queue under load is rarely empty, so datagram receives always
-  // try first. A stream tries first while data keeps coming (the last
-  // receive found data at once, or filled the buffer), and otherwise waits
-  // first, as a plain wait-then-receive would: sporadic messages then cost
-  // no receive that only reports that nothing is there. Either way a block
-  // costs at most one wait.
-  const bool stream = socket.type == kSockStream;
-  bool waitFirst = stream && timeout_ms != 0 && !socket.dataLikely.load(std::memory_order_relaxed);
-  bool waited = false;
   if (timeout_ms != 0) {
     // Where the backend can, the receive itself waits: one call per block.
     if (socket.Closed()) return Fail(kWsaEintr);
@@ -280,25 +272,22 @@ int32_t ReceiveWithin(SocketEntry& socket, void* buffer, int32_t length, SocketA
       return 1;
     }
   }
+  // Else: try first, and wait only when nothing is there; never two waits
+  // for one block.
   for (;;) {
     if (socket.Closed()) return Fail(kWsaEintr);
-    if (waitFirst) {
-      const int32_t ready = WaitUntil(socket, WaitFor::kReceive, time, seam);
-      if (ready <= 0) return ready;
-      waited = true;
-    }
     seam.Pass();
     const int32_t result = sockets_internal::NativeReceive(socket, buffer, length, sender);
     // A close during the receive counts as one during the wait (the shut of
     // a close would read as the peer's close).
     if (socket.Closed()) return Fail(kWsaEintr);
     if (result != kWouldBlock) {
-      if (stream) socket.dataLikely.store(!waited || result == length, std::memory_order_relaxed);
       *received = result < 0 ? Fail(-result) : result;
       return 1;
     }
     if (timeout_ms == 0) return 0;
-    waitFirst = true;
+    const int32_t ready = WaitUntil(socket, WaitFor::kReceive, time, seam);
+    if (ready <= 0) return ready;
   }
 }
 

@@ -49,12 +49,6 @@ struct SocketEntry {
   std::atomic<bool> bound{false};  // has a local address (bound, connected or sent from)
   std::atomic<bool> listening{false};
   std::atomic<bool> connected{false};
-  // Stream sockets: whether data is likely waiting for the next receive (the
-  // last one found data without waiting, or filled its buffer), so that it
-  // tries before it waits. After a wait that brought a short read the stream
-  // is most likely drained, and waiting first saves the receive that would
-  // only report that nothing is there.
-  std::atomic<bool> dataLikely{true};
   // What SocketBind asked for, in network order; guarded by the table's lock.
   // Port 0: not bound by SocketBind, or to a port the system chose.
   uint16_t bindPort = 0;
