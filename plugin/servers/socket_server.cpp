@@ -212,7 +212,7 @@ uint32_t SocketServer::WorkerThread(void* argument) {
 uint32_t SocketServer::RunWorker() {
   ManualResetEvent& stop = *stopEvent;
   ManualResetEvent& start = *startEvent;
-  uint32_t reopenPauseMs = kReopenPauseFirstMs;
+  FailurePause reopenPause;
   for (;;) {
     const WaitResult woken = WaitForEither(stop, start, kWaitForever);
     if (woken == WaitResult::kFirst) return 0;
@@ -237,19 +237,16 @@ uint32_t SocketServer::RunWorker() {
     if (IsReopenCode(code)) {
       CloseSocket();
       start.Set();
-      PauseBeforeReopen(&reopenPauseMs, MonotonicMs() - began);
+      // A serve loop that ends as soon as it starts (the network is down,
+      // say) would otherwise spin on create, bind, listen and close; one
+      // that served something, or ran longer than the longest pause, starts
+      // the pauses afresh.
+      if (servedSinceOpen.load(std::memory_order_relaxed) || MonotonicMs() - began >= kFailurePauseMaxMs) {
+        reopenPause.Reset();
+      }
+      reopenPause.Wait(stop);  // ends at once when Uninitialize sets the stop event
     }
   }
-}
-
-void SocketServer::PauseBeforeReopen(uint32_t* pauseMs, uint64_t serveLoopMs) {
-  // A serve loop that ends as soon as it starts (the network is down, say)
-  // would otherwise spin on create, bind, listen and close.
-  if (servedSinceOpen.load(std::memory_order_relaxed) || serveLoopMs >= kReopenPauseMaxMs) {
-    *pauseMs = kReopenPauseFirstMs;
-  }
-  stopEvent->Wait(*pauseMs);  // ends at once when Uninitialize sets the stop event
-  *pauseMs = *pauseMs >= kReopenPauseMaxMs / 2 ? kReopenPauseMaxMs : *pauseMs * 2;
 }
 
 SocketServer* CreateSocketServer(int32_t protocol) {

@@ -59,12 +59,27 @@ inline constexpr int32_t kReceiveBufferSize = 8192;
 // The worker retries a failed OpenSocket after this many milliseconds
 // (SetOpenRetryMsForTesting changes it for one server).
 inline constexpr uint32_t kOpenRetryMs = 5000;
-// After a serve loop ends with a reopen code the worker pauses, on the stop
-// event, before it opens the next socket: first this long, then twice as
-// long each time the next serve loop fails again before it has served
-// anything, up to kReopenPauseMaxMs.
-inline constexpr uint32_t kReopenPauseFirstMs = 100;
-inline constexpr uint32_t kReopenPauseMaxMs = 5000;
+// The pause after a failure that may last (a serve loop that ends with a
+// reopen code at once, a failed accept): first this long, then twice as long
+// after each further failure, up to kFailurePauseMaxMs.
+inline constexpr uint32_t kFailurePauseFirstMs = 100;
+inline constexpr uint32_t kFailurePauseMaxMs = 5000;
+
+// That pause, kept by the loop that fails. Not thread-safe: one loop owns it.
+class FailurePause {
+ public:
+  // Waits on `stop` for the current pause (returning at once when it is or
+  // becomes set), then doubles the pause for the next failure.
+  void Wait(ManualResetEvent& stop) {
+    stop.Wait(pauseMs_);
+    pauseMs_ = pauseMs_ >= kFailurePauseMaxMs / 2 ? kFailurePauseMaxMs : pauseMs_ * 2;
+  }
+  // After a success: the next failure pauses kFailurePauseFirstMs again.
+  void Reset() { pauseMs_ = kFailurePauseFirstMs; }
+
+ private:
+  uint32_t pauseMs_ = kFailurePauseFirstMs;
+};
 
 // The texts OpenSocket logs, each with the port as its %d and, for a
 // failure, the socket error text as its %s.
@@ -217,10 +232,6 @@ class SocketServer {
   int32_t CreateMissingEvents();
   static uint32_t WorkerThread(void* argument);
   uint32_t RunWorker();
-  // The reopen pause: waits on the stop event for `*pauseMs` (restarted at
-  // kReopenPauseFirstMs when the serve loop that just ended served something
-  // or ran longer than the longest pause), then doubles it for next time.
-  void PauseBeforeReopen(uint32_t* pauseMs, uint64_t serveLoopMs);
 
   std::atomic<uint32_t> openRetryMs{kOpenRetryMs};
   std::atomic<bool> servedSinceOpen{false};

@@ -10,13 +10,6 @@
 namespace lanfeed {
 
 namespace {
-// After a failed accept (out of descriptors, say) the loop pauses, on the
-// stop event, this long at first and twice as long after each further
-// failure, up to kAcceptPauseMaxMs; a successful accept starts afresh. A
-// lasting failure then writes a few lines a minute instead of ten a second.
-constexpr uint32_t kAcceptPauseFirstMs = 100;
-constexpr uint32_t kAcceptPauseMaxMs = 5000;
-
 constexpr PortLine kAlreadyOpenLine{LF_TEXT("TCP Socket already initialized. Port %d.")};
 constexpr ListenLines kListenLines{
     LF_TEXT("Failed to listen on the TCP socket. Port : %d Error : %s."),
@@ -60,7 +53,10 @@ int32_t TcpServer::AcceptLoop() {
   Log(kLogInfo, line);
 
   int32_t code = 0;
-  uint32_t acceptPauseMs = kAcceptPauseFirstMs;
+  // After a failed accept (out of descriptors, say) the loop pauses, growing
+  // while the failure lasts, so that it writes a few lines a minute instead
+  // of ten a second; a successful accept starts afresh.
+  FailurePause acceptPause;
   for (;;) {
     const SocketHandle socket = CurrentListenSocket();
     if (socket == kInvalidSocket || SocketWaitReadable(socket, -1) < 0) {
@@ -77,11 +73,10 @@ int32_t TcpServer::AcceptLoop() {
       // Dead clients still hold their threads (and handles on Windows);
       // when descriptors or memory run short they are the first to go.
       CloseClientConnections(0);
-      stopEvent->Wait(acceptPauseMs);
-      acceptPauseMs = acceptPauseMs >= kAcceptPauseMaxMs / 2 ? kAcceptPauseMaxMs : acceptPauseMs * 2;
+      acceptPause.Wait(*stopEvent);
       continue;
     }
-    acceptPauseMs = kAcceptPauseFirstMs;
+    acceptPause.Reset();
     MarkServed();
 
     CloseClientConnections(0);
