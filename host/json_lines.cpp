@@ -26,46 +26,6 @@ std::string Line(const Json& json) {
 }
 }  // namespace
 
-bool IsValidUtf8(std::string_view bytes) {
-  std::size_t i = 0;
-  const std::size_t n = bytes.size();
-  while (i < n) {
-    auto at = [&](std::size_t k) { return static_cast<uint8_t>(bytes[k]); };
-    uint8_t lead = at(i);
-    if (lead < 0x80) {
-      ++i;
-      continue;
-    }
-    // Sequence length, smallest code point that needs it, the lead's bits.
-    std::size_t length;
-    uint32_t min;
-    uint32_t code;
-    if ((lead & 0xE0) == 0xC0) {
-      length = 2;
-      min = 0x80;
-      code = lead & 0x1F;
-    } else if ((lead & 0xF0) == 0xE0) {
-      length = 3;
-      min = 0x800;
-      code = lead & 0x0F;
-    } else if ((lead & 0xF8) == 0xF0) {
-      length = 4;
-      min = 0x10000;
-      code = lead & 0x07;
-    } else {
-      return false;  // a continuation byte without a lead, or 0xF8 to 0xFF
-    }
-    if (n - i < length) return false;
-    for (std::size_t k = 1; k < length; ++k) {
-      if ((at(i + k) & 0xC0) != 0x80) return false;
-      code = (code << 6) | (at(i + k) & 0x3F);
-    }
-    if (code < min || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return false;
-    i += length;
-  }
-  return true;
-}
-
 std::string Base64(std::string_view bytes) {
   static const char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
   std::string out;

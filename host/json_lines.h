@@ -24,10 +24,6 @@
 
 namespace lanfeed::host {
 
-// True when `bytes` is well-formed UTF-8: shortest forms only, no UTF-16
-// surrogates (U+D800 to U+DFFF), nothing above U+10FFFF.
-bool IsValidUtf8(std::string_view bytes);
-
 // Standard base64 (RFC 4648, "+/" and "=" padding).
 std::string Base64(std::string_view bytes);
 

@@ -64,30 +64,45 @@ std::string ToUtf8(WStringView text) {
   return out;
 }
 
+namespace {
+// Reads the UTF-8 sequence that starts at text[i] into `*cp` and returns its
+// length. Returns 0 when the bytes there are not a sequence (a stray
+// continuation byte, a lead byte 0xF8 to 0xFF, a missing continuation byte);
+// a sequence that is one but not well-formed (an overlong form, a UTF-16
+// surrogate, above U+10FFFF) gets its length and `*cp` kNotAScalar.
+constexpr char32_t kNotAScalar = 0xFFFFFFFF;
+
+std::size_t DecodeUtf8(std::string_view text, std::size_t i, char32_t* cp) {
+  unsigned char b = static_cast<unsigned char>(text[i]);
+  char32_t code;
+  std::size_t extra;
+  if (b < 0x80) { *cp = b; return 1; }
+  else if ((b & 0xE0) == 0xC0) { code = b & 0x1F; extra = 1; }
+  else if ((b & 0xF0) == 0xE0) { code = b & 0x0F; extra = 2; }
+  else if ((b & 0xF8) == 0xF0) { code = b & 0x07; extra = 3; }
+  else return 0;
+  for (std::size_t k = 1; k <= extra; ++k) {
+    if (i + k >= text.size()) return 0;
+    unsigned char cb = static_cast<unsigned char>(text[i + k]);
+    if ((cb & 0xC0) != 0x80) return 0;
+    code = (code << 6) | (cb & 0x3F);
+  }
+  static constexpr char32_t kMin[] = {0, 0x80, 0x800, 0x10000};
+  bool scalar = code >= kMin[extra] && code <= 0x10FFFF && !(code >= 0xD800 && code <= 0xDFFF);
+  *cp = scalar ? code : kNotAScalar;
+  return extra + 1;
+}
+}  // namespace
+
 WString FromUtf8(std::string_view text) {
   WString out;
   out.reserve(text.size());
   std::size_t i = 0;
   while (i < text.size()) {
-    unsigned char b = static_cast<unsigned char>(text[i]);
     char32_t cp;
-    std::size_t extra;
-    if (b < 0x80) { cp = b; extra = 0; }
-    else if ((b & 0xE0) == 0xC0) { cp = b & 0x1F; extra = 1; }
-    else if ((b & 0xF0) == 0xE0) { cp = b & 0x0F; extra = 2; }
-    else if ((b & 0xF8) == 0xF0) { cp = b & 0x07; extra = 3; }
-    else { out += static_cast<WChar>(0xFFFD); ++i; continue; }
-    bool ok = true;
-    for (std::size_t k = 1; k <= extra; ++k) {
-      if (i + k >= text.size()) { ok = false; break; }
-      unsigned char cb = static_cast<unsigned char>(text[i + k]);
-      if ((cb & 0xC0) != 0x80) { ok = false; break; }
-      cp = (cp << 6) | (cb & 0x3F);
-    }
-    if (!ok) { out += static_cast<WChar>(0xFFFD); ++i; continue; }
-    i += extra + 1;
-    static constexpr char32_t kMin[] = {0, 0x80, 0x800, 0x10000};
-    if (cp < kMin[extra] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+    std::size_t length = DecodeUtf8(text, i, &cp);
+    i += length == 0 ? 1 : length;
+    if (length == 0 || cp == kNotAScalar) {
       out += static_cast<WChar>(0xFFFD);
     } else if (cp >= 0x10000) {
       cp -= 0x10000;
@@ -98,6 +113,17 @@ WString FromUtf8(std::string_view text) {
     }
   }
   return out;
+}
+
+bool IsValidUtf8(std::string_view text) {
+  std::size_t i = 0;
+  while (i < text.size()) {
+    char32_t cp;
+    std::size_t length = DecodeUtf8(text, i, &cp);
+    if (length == 0 || cp == kNotAScalar) return false;
+    i += length;
+  }
+  return true;
 }
 
 void WToUpperAscii(WChar* text) {

@@ -37,6 +37,11 @@ bool WStrCopy(WChar* dest, std::size_t capacity, const WChar* source);
 std::string ToUtf8(WStringView text);
 WString FromUtf8(std::string_view text);
 
+// True when `text` is well-formed UTF-8, the input FromUtf8 converts without
+// a U+FFFD of its own: shortest forms only, no UTF-16 surrogates (U+D800 to
+// U+DFFF), nothing above U+10FFFF.
+bool IsValidUtf8(std::string_view text);
+
 // Upper-cases the ASCII letters of `text` in place (the device's CharUpper on
 // the characters the setup code compares).
 void WToUpperAscii(WChar* text);

@@ -12,6 +12,7 @@
 #include <mutex>
 #include <system_error>
 
+#include "platform/event.h"
 #include "platform/text.h"
 
 namespace lanfeed::host::os {
@@ -82,7 +83,7 @@ void ExitNow(int code) { ExitProcess(static_cast<UINT>(code)); }
 struct SignalWatcher::State {
   std::mutex mutex;
   Handler handler;
-  HANDLE stopped = nullptr;  // manual-reset event set by StopCompleted
+  ManualResetEvent stopped;  // set by StopCompleted
   bool installed = false;
 };
 
@@ -111,14 +112,12 @@ BOOL WINAPI OnConsoleControl(DWORD type) {
   // the event in any case). After the completed stop, this thread waits for
   // main's exit, which ends it with the process, so the exit code is the
   // host's own: 0 after a clean stop.
-  if (WaitForSingleObject(state->stopped, 4000) == WAIT_OBJECT_0) Sleep(INFINITE);
+  if (state->stopped.Wait(4000)) Sleep(INFINITE);
   return TRUE;
 }
 }  // namespace
 
-SignalWatcher::SignalWatcher() : state_(std::make_unique<State>()) {
-  state_->stopped = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-}
+SignalWatcher::SignalWatcher() : state_(std::make_unique<State>()) {}
 
 SignalWatcher::~SignalWatcher() {
   Stop();
@@ -161,7 +160,7 @@ bool SignalWatcher::Start(Handler handler, std::string* error) {
 
 void SignalWatcher::StopCompleted() {
   // A close handler waiting for this may now let the process end.
-  if (state_->stopped != nullptr) SetEvent(state_->stopped);
+  state_->stopped.Set();
 }
 
 }  // namespace lanfeed::host::os
