@@ -5,17 +5,21 @@
 namespace lanfeed {
 
 namespace {
+// The replacement's own copy; null: the real command line. A replacement
+// that cannot be copied reads as the empty text.
+WChar* g_commandLine = nullptr;
 bool g_overridden = false;
-WString g_command_line;
 }  // namespace
 
 const WChar* ProcessCommandLine() {
-  return g_overridden ? g_command_line.c_str() : system_calls::CommandLine();
+  if (!g_overridden) return system_calls::CommandLine();
+  return g_commandLine != nullptr ? g_commandLine : LF_TEXT("");
 }
 
 void SetCommandLineForTesting(const WChar* command_line) {
+  delete[] g_commandLine;
   g_overridden = command_line != nullptr;
-  g_command_line = g_overridden ? WString(command_line) : WString();
+  g_commandLine = g_overridden ? WStrDup(command_line) : nullptr;
 }
 
 }  // namespace lanfeed

@@ -2,8 +2,13 @@
 
 #include <limits>
 #include <new>
+#include <type_traits>
 
 namespace lanfeed::sockets_internal {
+
+// An instance of static storage duration runs no code at load or exit.
+static_assert(std::is_trivially_destructible_v<SocketTable>);
+
 namespace {
 
 constexpr std::size_t kFirstSlotCount = 64;
@@ -41,28 +46,52 @@ void ReleaseNative(SocketEntry* entry) {
 
 }  // namespace
 
-SocketTable::OpenEntries::Slots::Slots(std::size_t count) : mask(count - 1), at(new std::atomic<SocketEntry*>[count]) {
-  for (std::size_t i = 0; i < count; ++i) at[i].store(nullptr, std::memory_order_relaxed);
+SocketTable::Slots* SocketTable::NewSlots(std::size_t count) {
+  auto* slots = new (std::nothrow) Slots;
+  if (slots == nullptr) return nullptr;
+  slots->at = new (std::nothrow) std::atomic<SocketEntry*>[count];
+  if (slots->at == nullptr) {
+    delete slots;
+    return nullptr;
+  }
+  slots->mask = count - 1;
+  for (std::size_t i = 0; i < count; ++i) slots->at[i].store(nullptr, std::memory_order_relaxed);
+  return slots;
 }
 
 void SocketTable::Pin::Reset() {
   if (entry_ != nullptr) table_->Unpin(std::exchange(entry_, nullptr));
 }
 
-SocketTable::~SocketTable() {
-  // The library is being unloaded: no call runs any more.
-  for (const auto& entry : entries_) {
+void SocketTable::ReleaseAll() {
+  for (SocketEntry* entry = made_; entry != nullptr;) {
+    SocketEntry* next = entry->nextMade;
     if (entry->native != nullptr) NativeRelease(entry->native);
+    delete entry;
+    entry = next;
   }
+  for (Slots* slots = slots_; slots != nullptr;) {
+    Slots* older = slots->older;
+    delete[] slots->at;
+    delete slots;
+    slots = older;
+  }
+  made_ = free_ = nullptr;
+  slots_ = nullptr;
+  current_.store(nullptr, std::memory_order_release);
+  openCount_ = 0;
+  nextHandle_ = 1;
+  started_.store(0, std::memory_order_release);
+  lock_.Destroy();
 }
 
 void SocketTable::Startup() {
-  std::lock_guard<std::mutex> guard(mutex_);
+  AutoStaticLock guard(lock_);
   started_.fetch_add(1, std::memory_order_acq_rel);
 }
 
 int32_t SocketTable::Cleanup() {
-  std::lock_guard<std::mutex> guard(mutex_);
+  AutoStaticLock guard(lock_);
   if (started_.load(std::memory_order_acquire) == 0) return kWsaNotinitialised;
   if (started_.fetch_sub(1, std::memory_order_acq_rel) > 1) return 0;
   if (slots_ == nullptr) return 0;
@@ -82,27 +111,16 @@ int32_t SocketTable::Cleanup() {
 }
 
 int32_t SocketTable::Add(NativeSocket* native, int32_t type, bool connected, SocketHandle& handle) {
-  std::lock_guard<std::mutex> guard(mutex_);
+  AutoStaticLock guard(lock_);
   if (started_.load(std::memory_order_acquire) == 0) return kWsaNotinitialised;
   if (!Reserve()) return kWsaEnobufs;
-  SocketEntry* entry = nullptr;
-  if (!free_.empty()) {
-    entry = free_.back();
-    free_.pop_back();
-  } else {
-    try {
-      free_.reserve(entries_.size() + 1);
-      entries_.push_back(std::make_unique<SocketEntry>());
-    } catch (const std::bad_alloc&) {
-      return kWsaEnobufs;
-    }
-    entry = entries_.back().get();
-  }
+  SocketEntry* entry = TakeEntry();
+  if (entry == nullptr) return kWsaEnobufs;
   // Handle numbers whose slot is taken are skipped, never handed out later.
   SocketHandle s = 0;
   do {
     if (nextHandle_ == kLastHandle) {
-      free_.push_back(entry);
+      File(entry);
       return kWsaEmfile;
     }
     s = nextHandle_++;
@@ -143,7 +161,7 @@ int32_t SocketTable::Find(SocketHandle s, Pin& pin) {
 int32_t SocketTable::Close(SocketHandle s) {
   SocketEntry* entry = nullptr;
   {
-    std::lock_guard<std::mutex> guard(mutex_);
+    AutoStaticLock guard(lock_);
     if (started_.load(std::memory_order_acquire) == 0) return kWsaNotinitialised;
     if (slots_ == nullptr || s <= 0) return kWsaEnotsock;
     std::atomic<SocketEntry*>& slot = slots_->at[SlotOf(s, slots_->mask)];
@@ -162,35 +180,45 @@ int32_t SocketTable::Close(SocketHandle s) {
 void SocketTable::Unpin(SocketEntry* entry) {
   if (!DropPin(entry)) return;
   ReleaseNative(entry);
-  std::lock_guard<std::mutex> guard(mutex_);
+  AutoStaticLock guard(lock_);
   File(entry);
 }
 
 void SocketTable::File(SocketEntry* entry) {
   entry->state.fetch_and(~kFlagBits, std::memory_order_acq_rel);
-  free_.push_back(entry);  // never allocates: capacity covers every entry
+  entry->nextFree = free_;
+  free_ = entry;
+}
+
+SocketEntry* SocketTable::TakeEntry() {
+  if (SocketEntry* entry = free_) {
+    free_ = entry->nextFree;
+    entry->nextFree = nullptr;
+    return entry;
+  }
+  auto* entry = new (std::nothrow) SocketEntry();
+  if (entry == nullptr) return nullptr;
+  entry->nextMade = made_;
+  made_ = entry;
+  return entry;
 }
 
 bool SocketTable::Reserve() {
   if (slots_ != nullptr && (openCount_ + 1) * 2 <= slots_->mask + 1) return true;
   const std::size_t count = slots_ != nullptr ? (slots_->mask + 1) * 2 : kFirstSlotCount;
-  try {
-    auto grown = std::make_unique<Slots>(count);
-    arrays_.reserve(arrays_.size() + 1);
-    if (slots_ != nullptr) {
-      // Open handles differ in their low bits, so they differ in the new slots too.
-      for (std::size_t i = 0; i <= slots_->mask; ++i) {
-        SocketEntry* entry = slots_->at[i].load(std::memory_order_relaxed);
-        if (entry == nullptr) continue;
-        grown->at[SlotOf(entry->handle.load(std::memory_order_relaxed), grown->mask)].store(
-            entry, std::memory_order_relaxed);
-      }
+  Slots* grown = NewSlots(count);
+  if (grown == nullptr) return false;
+  if (slots_ != nullptr) {
+    // Open handles differ in their low bits, so they differ in the new slots too.
+    for (std::size_t i = 0; i <= slots_->mask; ++i) {
+      SocketEntry* entry = slots_->at[i].load(std::memory_order_relaxed);
+      if (entry == nullptr) continue;
+      grown->at[SlotOf(entry->handle.load(std::memory_order_relaxed), grown->mask)].store(
+          entry, std::memory_order_relaxed);
     }
-    slots_ = grown.get();
-    arrays_.push_back(std::move(grown));
-  } catch (const std::bad_alloc&) {
-    return false;
   }
+  grown->older = slots_;
+  slots_ = grown;
   current_.store(slots_, std::memory_order_release);
   return true;
 }

@@ -10,10 +10,10 @@
 #include <atomic>
 #include <bit>
 #include <climits>
-#include <cstdio>
-#include <mutex>
 
 #include "platform/internal/socket_table.h"
+#include "platform/internal/unload.h"
+#include "platform/lock.h"
 #include "platform/sockets.h"
 #include "platform/internal/sockets_internal.h"
 
@@ -39,9 +39,17 @@ SocketAddressIn MakeSocketAddress(uint32_t host_address, uint16_t host_port) {
 
 void AddressToText(const SocketAddressIn& address, char (&out)[16]) {
   // The address is stored in network order, so its bytes in memory are the
-  // dotted parts from left to right.
+  // dotted parts from left to right. At most 4 * 3 digits, 3 dots and a NUL.
   const auto* bytes = reinterpret_cast<const unsigned char*>(&address.address);
-  std::snprintf(out, sizeof out, "%u.%u.%u.%u", bytes[0], bytes[1], bytes[2], bytes[3]);
+  char* p = out;
+  for (int i = 0; i < 4; ++i) {
+    if (i != 0) *p++ = '.';
+    const unsigned value = bytes[i];
+    if (value >= 100) *p++ = static_cast<char>('0' + value / 100);
+    if (value >= 10) *p++ = static_cast<char>('0' + value / 10 % 10);
+    *p++ = static_cast<char>('0' + value % 10);
+  }
+  *p = 0;
 }
 
 namespace {
@@ -58,19 +66,17 @@ using Pin = SocketTable::Pin;
 constexpr int kOpCount = 6;
 
 struct FaultTable {
-  std::mutex mutex;
+  StaticLock lock;
   int32_t codes[kOpCount] = {};
   uint32_t uses[kOpCount] = {};  // calls left to fail with the code
-  // Lets the fast path skip the mutex while nothing is injected.
+  // Lets the fast path skip the lock while nothing is injected.
   std::atomic<int> pending{0};
 };
 
-FaultTable& Faults() {
-  static FaultTable table;
-  return table;
-}
+constinit FaultTable g_faults;
+FaultTable& Faults() { return g_faults; }
 
-std::atomic<SocketCallHook> g_callHook{nullptr};
+constinit std::atomic<SocketCallHook> g_callHook{nullptr};
 
 // The call hook's place in one call that may wait: it runs once, right
 // before the call's first native operation and after the call's last check
@@ -92,11 +98,9 @@ class CallSeam {
 
 // --- Last error, table, look-up ------------------------------------------
 
-thread_local int32_t t_last_error = 0;
-
 // Sets the calling thread's last error and returns -1 for the callers' use.
 int32_t Fail(int32_t code) {
-  t_last_error = code;
+  sockets_internal::NativeSetLastError(code);
   return -1;
 }
 
@@ -112,10 +116,13 @@ int32_t FailNative(const SocketEntry& socket, int32_t result) {
 }
 
 // No socket thread outlives the servers' Uninitialize, so none can still use
-// the table when the library is unloaded.
-SocketTable& Table() {
-  static SocketTable table;
-  return table;
+// the table when the library is unloaded, which frees it (ReleaseAtUnload).
+constinit SocketTable g_table;
+SocketTable& Table() { return g_table; }
+
+void ReleaseAtUnload() {
+  g_table.ReleaseAll();
+  g_faults.lock.Destroy();
 }
 
 // Pins the entry of an open handle for one call; false with the last error
@@ -333,7 +340,7 @@ int32_t SendDatagram(SocketEntry& socket, SocketHandle s, const void* data, int3
 
 void InjectSocketFault(SocketOp op, int32_t code, uint32_t times) {
   FaultTable& table = Faults();
-  std::lock_guard<std::mutex> guard(table.mutex);
+  AutoStaticLock guard(table.lock);
   int32_t& slot = table.codes[static_cast<int>(op)];
   if (slot != 0) table.pending.fetch_sub(1);
   slot = times != 0 ? code : 0;
@@ -343,7 +350,7 @@ void InjectSocketFault(SocketOp op, int32_t code, uint32_t times) {
 
 void ClearSocketFaults() {
   FaultTable& table = Faults();
-  std::lock_guard<std::mutex> guard(table.mutex);
+  AutoStaticLock guard(table.lock);
   for (int32_t& slot : table.codes) slot = 0;
   table.pending.store(0);
 }
@@ -355,7 +362,7 @@ namespace sockets_internal {
 int32_t TakeSocketFault(SocketOp op) {
   FaultTable& table = Faults();
   if (table.pending.load() == 0) return 0;
-  std::lock_guard<std::mutex> guard(table.mutex);
+  AutoStaticLock guard(table.lock);
   int32_t& slot = table.codes[static_cast<int>(op)];
   const int32_t code = slot;
   if (code != 0 && --table.uses[static_cast<int>(op)] == 0) {
@@ -371,9 +378,10 @@ int32_t SocketsStartup() {
   int32_t code = sockets_internal::TakeSocketFault(SocketOp::kStartup);
   if (code == 0) code = sockets_internal::NativeStartup();
   if (code != 0) {
-    t_last_error = code;
+    sockets_internal::NativeSetLastError(code);
     return code;
   }
+  platform_internal::RunAtUnload(&ReleaseAtUnload);
   Table().Startup();
   return 0;
 }
@@ -387,8 +395,8 @@ void SocketsCleanup() {
   sockets_internal::NativeCleanup();  // one for each successful SocketsStartup
 }
 
-int32_t SocketLastError() { return t_last_error; }
-void SetSocketLastError(int32_t code) { t_last_error = code; }
+int32_t SocketLastError() { return sockets_internal::NativeLastError(); }
+void SetSocketLastError(int32_t code) { sockets_internal::NativeSetLastError(code); }
 
 SocketHandle SocketCreate(int32_t family, int32_t type, int32_t protocol) {
   if (const int32_t code = CheckCreate(Table().Started(), family, type)) return FailHandle(code);

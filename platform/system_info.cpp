@@ -7,7 +7,7 @@ namespace lanfeed {
 namespace {
 enum class Mode { kReal, kFail, kText };
 Mode g_mode = Mode::kReal;
-WString g_text;
+WChar* g_text = nullptr;  // kText's own copy
 }  // namespace
 
 bool QueryPlatformType(WChar* buffer, std::size_t capacity) {
@@ -16,7 +16,7 @@ bool QueryPlatformType(WChar* buffer, std::size_t capacity) {
     case Mode::kFail:
       return false;
     case Mode::kText:
-      WStrCopy(buffer, capacity, g_text.c_str());  // cut to fit, like the system
+      WStrCopy(buffer, capacity, g_text);  // cut to fit, like the system
       return true;
     case Mode::kReal:
       break;
@@ -27,13 +27,15 @@ bool QueryPlatformType(WChar* buffer, std::size_t capacity) {
 }
 
 void SetPlatformTypeForTesting(const WChar* text) {
+  delete[] g_text;
   g_mode = text == nullptr ? Mode::kFail : Mode::kText;
-  g_text = text == nullptr ? WString() : WString(text);
+  g_text = text == nullptr ? nullptr : WStrDup(text);
 }
 
 void ResetPlatformTypeForTesting() {
   g_mode = Mode::kReal;
-  g_text.clear();
+  delete[] g_text;
+  g_text = nullptr;
 }
 
 }  // namespace lanfeed

@@ -42,6 +42,11 @@ WString FromUtf8(std::string_view text);
 // U+DFFF), nothing above U+10FFFF.
 bool IsValidUtf8(std::string_view text);
 
+// A copy of `text` with its NUL on the heap (free it with delete[]), made
+// with the non-throwing allocation; null when memory runs out. A null `text`
+// counts as the empty text.
+WChar* WStrDup(const WChar* text);
+
 // Upper-cases the ASCII letters of `text` in place (the device's CharUpper on
 // the characters the setup code compares).
 void WToUpperAscii(WChar* text);

@@ -1,7 +1,5 @@
 #include "plugin/input_plugin.h"
 
-#include <algorithm>
-
 #include "plugin/config/config_template.h"
 #include "plugin/config/feedback_params.h"
 #include "plugin/servers/socket_server.h"
@@ -52,12 +50,7 @@ int32_t InputPlugin::WriteDefaultConfig(ConfigNode* node) { return lanfeed::Writ
 
 int32_t InputPlugin::Configure(ConfigNode* node) {
   configNode_ = node;
-  // Nothing the apply step allocates throws by itself; this keeps any
-  // exception (one from the host's node, say) on this side of the interface.
-  try {
-    ApplyConfiguration();
-  } catch (...) {
-  }
+  ApplyConfiguration();
   return 0;
 }
 
@@ -69,13 +62,9 @@ int32_t InputPlugin::AddConsumer(ConsumerId consumer) {
   std::size_t count;
   {
     AutoLock guard(lock_);
-    try {
-      consumers_.push_back(consumer);
-    } catch (...) {
-      // No room for the entry: the consumer is not added and nothing starts.
-      return 0;
-    }
-    count = consumers_.size();
+    // No room for the entry: the consumer is not added and nothing starts.
+    if (!consumers_.Add(consumer)) return 0;
+    count = consumers_.Size();
     consumerCount_.store(count);
   }
   if (count == 1) {
@@ -98,8 +87,8 @@ int32_t InputPlugin::RemoveConsumer(ConsumerId consumer) {
     else PublishStatus();
   }
   AutoLock guard(lock_);
-  consumers_.remove(consumer);
-  consumerCount_.store(consumers_.size());
+  consumers_.RemoveAll(consumer);
+  consumerCount_.store(consumers_.Size());
   return 0;
 }
 

@@ -9,9 +9,9 @@
 
 #include <atomic>
 #include <cstdint>
-#include <list>
 
 #include "platform/lock.h"
+#include "plugin/consumer_list.h"
 #include "plugin/host_services.h"
 #include "plugin/plugin_interface.h"
 
@@ -75,7 +75,7 @@ class InputPlugin final : public IInputPlugin {
   // Guards consumers_. Lives as long as the object, so a straggling server
   // thread can never take a lock that has been deleted.
   RecursiveLock lock_;
-  std::list<ConsumerId> consumers_;
+  ConsumerList consumers_;
   std::atomic<std::size_t> consumerCount_{0};
   std::atomic<SocketServer*> server_{nullptr};
   ConfigNode* configNode_ = nullptr;

@@ -8,10 +8,16 @@ namespace lanfeed::setup {
 bool IsWindowsCePlatform() {
   WChar text[kMaxPath] = {};  // 520 bytes
   if (!QueryPlatformType(text, kMaxPath)) return false;
-  WStringView view(text);
-  std::size_t blank = view.find(LF_TEXT(' '));
-  if (blank == WStringView::npos) return false;
-  return view.substr(blank + 1) == LF_TEXT("WinCE");
+  // Exactly "WinCE" after the first blank.
+  const WChar* word = text;
+  while (*word != 0 && *word != LF_TEXT(' ')) ++word;
+  if (*word == 0) return false;
+  constexpr WChar kWinCe[] = LF_TEXT("WinCE");
+  std::size_t i = 0;
+  for (++word; kWinCe[i] != 0; ++i) {
+    if (word[i] != kWinCe[i]) return false;
+  }
+  return word[i] == 0;
 }
 
 }  // namespace lanfeed::setup

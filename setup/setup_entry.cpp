@@ -22,11 +22,21 @@ constexpr uint32_t kSettleMs = 3000;
 
 // "/NOUI" anywhere in the installer's command line, in any letter case, even
 // inside a longer word.
+// Compared in place: nothing is allocated, so a long command line cannot fail.
 bool CommandLineAsksForNoUi() {
+  constexpr WChar kSwitch[] = LF_TEXT("/NOUI");
   const WChar* line = ProcessCommandLine();
-  WString upper(line == nullptr ? LF_TEXT("") : line);
-  WToUpperAscii(upper.data());
-  return upper.find(LF_TEXT("/NOUI")) != WString::npos;
+  if (line == nullptr) return false;
+  for (; *line != 0; ++line) {
+    std::size_t i = 0;
+    for (; kSwitch[i] != 0; ++i) {
+      WChar c = line[i];
+      if (c >= 'a' && c <= 'z') c = static_cast<WChar>(c - 'a' + 'A');
+      if (c != kSwitch[i]) break;
+    }
+    if (kSwitch[i] == 0) return true;
+  }
+  return false;
 }
 
 // Records the installer's folder argument. One that does not fit is not

@@ -29,23 +29,24 @@
 // Add skips handle numbers whose slot is taken, and a grown slot array keeps
 // the old one alive for look-ups still reading it.
 //
-// Thread-safety: every member may be called from any thread. Add, Close,
-// Cleanup and WithLock take the table's mutex; Find and unpinning do not
-// (except the unpin that releases an entry, which files it for reuse).
-// Keep one instance as a function-local static of a function with internal
-// linkage, not on the heap: the library that holds it can be unloaded and
-// loaded again, and each unload must free it (its destructor releases every
-// entry and native socket still held).
+// Thread-safety: every member may be called from any thread, except
+// ReleaseAll. Add, Close, Cleanup and WithLock take the table's lock; Find
+// and unpinning do not (except the unpin that releases an entry, which files
+// it for reuse).
+//
+// Storage: the table is constant-initialized and trivially destructible, so
+// an instance of static storage duration runs no code at load or at exit. It
+// allocates with the non-throwing operator new and reports 10055 when memory
+// runs out. The library that holds it can be unloaded and loaded again:
+// its unload calls ReleaseAll, which frees everything.
 #pragma once
 
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
-#include <memory>
-#include <mutex>
 #include <utility>
-#include <vector>
 
+#include "platform/lock.h"
 #include "platform/sockets.h"
 #include "platform/internal/sockets_internal.h"
 
@@ -90,8 +91,7 @@ class SocketTable {
     const Slots* slots_;  // null before the first Add
   };
 
-  SocketTable() = default;
-  ~SocketTable();
+  constexpr SocketTable() = default;
   SocketTable(const SocketTable&) = delete;
   SocketTable& operator=(const SocketTable&) = delete;
 
@@ -114,45 +114,54 @@ class SocketTable {
   // socket until they let go.
   int32_t Close(SocketHandle s);
 
+  // Releases every native socket still held and frees all the table's
+  // memory; the table is then as new. For the unload of the library that
+  // holds it, when no call can run any more.
+  void ReleaseAll();
+
   // Runs fn(const OpenEntries&) with the table locked and returns its result,
   // for a check across sockets that no open, close or other such check may
   // race. `fn` must not call back into the table.
   template <typename Fn>
   auto WithLock(Fn&& fn) {
-    std::lock_guard<std::mutex> guard(mutex_);
+    AutoStaticLock guard(lock_);
     return std::forward<Fn>(fn)(OpenEntries(slots_));
   }
 
  private:
   using Slots = OpenEntries::Slots;
 
+  // A slot array of `count` empty slots, or null when memory runs out.
+  static Slots* NewSlots(std::size_t count);
   // Lets go of one pin; the last pin of a closed entry releases it.
   void Unpin(SocketEntry* entry);
-  // Files a released entry for reuse. Needs the mutex.
+  // Files a released entry for reuse. Needs the lock.
   void File(SocketEntry* entry);
+  // An entry for a new socket: a filed one, else a new one (null when memory
+  // runs out). Needs the lock.
+  SocketEntry* TakeEntry();
   // Makes room for one more open entry (a slot array at most half full).
-  // Needs the mutex.
+  // Needs the lock.
   bool Reserve();
 
-  mutable std::mutex mutex_;
+  StaticLock lock_;
   std::atomic<int> started_{0};
   SocketHandle nextHandle_ = 1;
   std::size_t openCount_ = 0;
-  // The current slot array (null until the first Add); all arrays ever made,
-  // kept for look-ups that may still read an older one.
+  // The current slot array (null until the first Add); it links every older
+  // array, kept for look-ups that may still read one.
   std::atomic<Slots*> current_{nullptr};
-  Slots* slots_ = nullptr;  // the same, for code under the mutex
-  std::vector<std::unique_ptr<Slots>> arrays_;
-  // Every entry ever made, and those free for reuse (capacity kept at least
-  // the number of entries, so filing one never allocates).
-  std::vector<std::unique_ptr<SocketEntry>> entries_;
-  std::vector<SocketEntry*> free_;
+  Slots* slots_ = nullptr;  // the same, for code under the lock
+  // Every entry ever made (linked through SocketEntry::nextMade), and those
+  // free for reuse (through SocketEntry::nextFree): filing never allocates.
+  SocketEntry* made_ = nullptr;
+  SocketEntry* free_ = nullptr;
 };
 
 struct SocketTable::OpenEntries::Slots {
-  explicit Slots(std::size_t count);
-  const std::size_t mask;  // count - 1; count is a power of two
-  std::unique_ptr<std::atomic<SocketEntry*>[]> at;
+  std::size_t mask = 0;  // count - 1; count is a power of two
+  std::atomic<SocketEntry*>* at = nullptr;
+  Slots* older = nullptr;
 };
 
 template <typename Fn>

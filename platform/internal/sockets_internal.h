@@ -58,6 +58,9 @@ struct SocketEntry {
   // the pin count with the two flags.
   std::atomic<SocketHandle> handle{0};
   std::atomic<uint32_t> state{0};
+  // The table's own links: every entry ever made, and the free ones.
+  SocketEntry* nextMade = nullptr;
+  SocketEntry* nextFree = nullptr;
 };
 
 // Consumes the fault injected for `op`: returns its code, or 0 when none is
@@ -78,6 +81,11 @@ enum class WaitFor {
 // SocketsStartup / matching SocketsCleanup). 0 or an error number.
 int32_t NativeStartup();
 void NativeCleanup();
+
+// The calling thread's last error as SocketLastError reports it: where the
+// system keeps its own (Windows: WSAGetLastError), else a per-thread value.
+int32_t NativeLastError();
+void NativeSetLastError(int32_t code);
 
 // A new socket of `type`, ready for waits that a close can end. 0 or minus
 // the error; `*out` is set only on success.

@@ -1,17 +1,22 @@
-#include "platform/lock.h"
-
+#include <new>
 #include <mutex>
 
-namespace lanfeed {
+#include "platform/internal/lock_internal.h"
+#include "platform/lock.h"
 
-struct RecursiveLock::Impl {
-  std::recursive_mutex mutex;
-};
+namespace lanfeed::lock_internal {
 
-RecursiveLock::RecursiveLock() : impl_(new Impl) {}
-RecursiveLock::~RecursiveLock() { delete impl_; }
-void RecursiveLock::Acquire() { impl_->mutex.lock(); }
-void RecursiveLock::Release() { impl_->mutex.unlock(); }
-bool RecursiveLock::TryAcquire() { return impl_->mutex.try_lock(); }
+static_assert(sizeof(std::recursive_mutex) <= kLockStorageBytes && alignof(std::recursive_mutex) <= 8,
+              "a recursive mutex fits a lock's storage");
 
-}  // namespace lanfeed
+namespace {
+std::recursive_mutex* Mutex(void* storage) { return std::launder(static_cast<std::recursive_mutex*>(storage)); }
+}  // namespace
+
+void NativeLockInit(void* storage) { new (storage) std::recursive_mutex(); }
+void NativeLockDestroy(void* storage) { Mutex(storage)->~recursive_mutex(); }
+void NativeLockEnter(void* storage) { Mutex(storage)->lock(); }
+void NativeLockLeave(void* storage) { Mutex(storage)->unlock(); }
+bool NativeLockTryEnter(void* storage) { return Mutex(storage)->try_lock(); }
+
+}  // namespace lanfeed::lock_internal

@@ -31,6 +31,7 @@
 
 #include "platform/sockets.h"
 #include "platform/internal/sockets_internal.h"
+#include "platform/internal/unload.h"
 
 namespace lanfeed::sockets_internal {
 
@@ -119,6 +120,19 @@ int32_t Wrap(int fd, bool blocking, NativeSocket** out) {
 
 int32_t NativeStartup() { return 0; }
 void NativeCleanup() {}
+
+namespace {
+thread_local int32_t t_lastError = 0;
+
+// The shared library's unload (or the program's exit) frees the static state
+// that the platform layer registered, the sockets' handle table among it.
+struct UnloadRunner {
+  ~UnloadRunner() { platform_internal::RunUnloadFunctions(); }
+} g_unloadRunner;
+}  // namespace
+
+int32_t NativeLastError() { return t_lastError; }
+void NativeSetLastError(int32_t code) { t_lastError = code; }
 
 int32_t NativeOpen(int32_t type, int32_t protocol, NativeSocket** out) {
   const int native_type = type == kSockStream ? SOCK_STREAM : SOCK_DGRAM;

@@ -2,22 +2,33 @@
 
 #include <windows.h>
 
+#include <new>
+
 namespace lanfeed {
 
 namespace {
 
-WString g_root;  // the test root without a trailing backslash; empty: none
+// The test root without a trailing backslash, our own copy; null: none.
+WChar* g_root = nullptr;
 
 // The path handed to the system: below the test root when one is set and the
-// path is rooted, else the caller's own text (no copy is made).
+// path is rooted, else the caller's own text (no copy is made). A mapped path
+// that cannot be allocated is null, which every system call refuses.
 class SystemPath {
  public:
   explicit SystemPath(const WChar* path) : path_(path) {
-    if (!g_root.empty() && path != nullptr && path[0] == L'\\' && path[1] != L'\\') {
-      mapped_ = g_root + path;
-      path_ = mapped_.c_str();
+    if (g_root != nullptr && path != nullptr && path[0] == L'\\' && path[1] != L'\\') {
+      const std::size_t rootLength = WStrLen(g_root);
+      const std::size_t pathLength = WStrLen(path);
+      mapped_ = new (std::nothrow) WChar[rootLength + pathLength + 1];
+      if (mapped_ != nullptr) {
+        WStrCopy(mapped_, rootLength + 1, g_root);
+        WStrCopy(mapped_ + rootLength, pathLength + 1, path);
+      }
+      path_ = mapped_;
     }
   }
+  ~SystemPath() { delete[] mapped_; }
   SystemPath(const SystemPath&) = delete;
   SystemPath& operator=(const SystemPath&) = delete;
 
@@ -25,7 +36,7 @@ class SystemPath {
 
  private:
   const WChar* path_;
-  WString mapped_;
+  WChar* mapped_ = nullptr;
 };
 
 }  // namespace
@@ -56,8 +67,13 @@ bool SetAttributes(const WChar* path, uint32_t attributes) {
 }
 
 void SetDeviceRootForTesting(const WChar* folder) {
-  g_root = folder == nullptr ? WString() : WString(folder);
-  while (!g_root.empty() && (g_root.back() == L'\\' || g_root.back() == L'/')) g_root.pop_back();
+  delete[] g_root;
+  g_root = nullptr;
+  std::size_t length = WStrLen(folder);
+  while (length > 0 && (folder[length - 1] == L'\\' || folder[length - 1] == L'/')) --length;
+  if (length == 0) return;
+  g_root = WStrDup(folder);
+  if (g_root != nullptr) g_root[length] = 0;
 }
 
 }  // namespace lanfeed

@@ -1,22 +1,21 @@
-#include "platform/lock.h"
-
 #include <windows.h>
 
-namespace lanfeed {
+#include "platform/internal/lock_internal.h"
+#include "platform/lock.h"
 
-struct RecursiveLock::Impl {
-  CRITICAL_SECTION section;
-};
+namespace lanfeed::lock_internal {
 
-RecursiveLock::RecursiveLock() : impl_(new Impl) { InitializeCriticalSection(&impl_->section); }
+static_assert(sizeof(CRITICAL_SECTION) <= kLockStorageBytes && alignof(CRITICAL_SECTION) <= 8,
+              "a critical section fits a lock's storage");
 
-RecursiveLock::~RecursiveLock() {
-  DeleteCriticalSection(&impl_->section);
-  delete impl_;
-}
+namespace {
+CRITICAL_SECTION* Section(void* storage) { return static_cast<CRITICAL_SECTION*>(storage); }
+}  // namespace
 
-void RecursiveLock::Acquire() { EnterCriticalSection(&impl_->section); }
-void RecursiveLock::Release() { LeaveCriticalSection(&impl_->section); }
-bool RecursiveLock::TryAcquire() { return TryEnterCriticalSection(&impl_->section) != FALSE; }
+void NativeLockInit(void* storage) { InitializeCriticalSection(Section(storage)); }
+void NativeLockDestroy(void* storage) { DeleteCriticalSection(Section(storage)); }
+void NativeLockEnter(void* storage) { EnterCriticalSection(Section(storage)); }
+void NativeLockLeave(void* storage) { LeaveCriticalSection(Section(storage)); }
+bool NativeLockTryEnter(void* storage) { return TryEnterCriticalSection(Section(storage)) != FALSE; }
 
-}  // namespace lanfeed
+}  // namespace lanfeed::lock_internal

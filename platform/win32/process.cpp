@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include <vector>
+#include <new>
 
 #include "platform/internal/system_calls.h"
 
@@ -17,11 +17,15 @@ const WChar* CommandLine() { return GetCommandLineW(); }
 bool ProgramFilePath(WChar* dest, std::size_t capacity) {
   if (dest == nullptr || capacity == 0) return false;
   // One character more than the caller's room: a path that fills it was cut.
-  std::vector<wchar_t> path(capacity + 1, L'\0');
-  DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-  if (length == 0 || length + 1 > capacity) return false;
-  for (DWORD i = 0; i <= length; ++i) dest[i] = path[i];
-  return true;
+  WChar* path = new (std::nothrow) WChar[capacity + 1];
+  if (path == nullptr) return false;
+  const DWORD length = GetModuleFileNameW(nullptr, path, static_cast<DWORD>(capacity + 1));
+  const bool fits = length != 0 && length + 1 <= capacity;
+  if (fits) {
+    for (DWORD i = 0; i <= length; ++i) dest[i] = path[i];
+  }
+  delete[] path;
+  return fits;
 }
 
 }  // namespace lanfeed

@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include <vector>
+#include <new>
 
 namespace lanfeed {
 
@@ -23,19 +23,24 @@ bool RegistryKey::ReadString(const WChar* name, WChar* dest, std::size_t capacit
   // leave `dest` untouched, and the system leaves a too-small buffer undefined.
   DWORD bytes = 0;
   if (RegQueryValueExW(key, name, nullptr, nullptr, nullptr, &bytes) != ERROR_SUCCESS) return false;
-  std::vector<wchar_t> data(bytes / sizeof(wchar_t) + 1, L'\0');
+  const std::size_t room = bytes / sizeof(wchar_t) + 1;
+  wchar_t* data = new (std::nothrow) wchar_t[room]();
+  if (data == nullptr) return false;
   DWORD got = bytes;
-  if (RegQueryValueExW(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(data.data()), &got) !=
-      ERROR_SUCCESS) {
-    return false;  // e.g. the value grew between the two calls
+  bool fits = false;
+  // A failure here is e.g. a value that grew between the two calls.
+  if (RegQueryValueExW(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(data), &got) == ERROR_SUCCESS) {
+    const std::size_t chars = got / sizeof(wchar_t);
+    std::size_t length = 0;
+    while (length < chars && data[length] != L'\0') ++length;
+    fits = length + 1 <= capacity;
+    if (fits) {
+      for (std::size_t i = 0; i < length; ++i) dest[i] = data[i];
+      dest[length] = L'\0';
+    }
   }
-  std::size_t chars = got / sizeof(wchar_t);
-  std::size_t length = 0;
-  while (length < chars && data[length] != L'\0') ++length;
-  if (length + 1 > capacity) return false;
-  for (std::size_t i = 0; i < length; ++i) dest[i] = data[i];
-  dest[length] = L'\0';
-  return true;
+  delete[] data;
+  return fits;
 }
 
 void RegistryKey::Close() {

@@ -35,6 +35,7 @@
 
 #include "platform/sockets.h"
 #include "platform/internal/sockets_internal.h"
+#include "platform/internal/unload.h"
 
 namespace lanfeed::sockets_internal {
 namespace {
@@ -124,12 +125,57 @@ int32_t ReadableNow(NativeSocket& socket) {
 
 }  // namespace
 
+// The last error lives in a slot of the system's thread-local storage
+// (TlsAlloc): the device's DLLs cannot have implicit TLS, and the thread's
+// own Win32 last error, where Winsock keeps its own, is changed by unrelated
+// calls in between (thread creation, TlsGetValue itself), while a socket
+// error must stay until the next failed socket call. The slot is taken at
+// the first startup (on the host's thread, before the threads that use it,
+// as Windows CE asks), or at a use before that, and given back at the
+// library's unload. Without a slot (the system ran out of them) the error
+// goes where Winsock keeps it.
+namespace {
+constinit std::atomic<DWORD> g_errorSlot{TLS_OUT_OF_INDEXES};
+
+void FreeErrorSlot() {
+  const DWORD slot = g_errorSlot.exchange(TLS_OUT_OF_INDEXES);
+  if (slot != TLS_OUT_OF_INDEXES) TlsFree(slot);
+}
+
+DWORD ErrorSlot() {
+  DWORD slot = g_errorSlot.load(std::memory_order_acquire);
+  if (slot != TLS_OUT_OF_INDEXES) return slot;
+  const DWORD fresh = TlsAlloc();
+  if (fresh == TLS_OUT_OF_INDEXES) return fresh;
+  if (!g_errorSlot.compare_exchange_strong(slot, fresh, std::memory_order_acq_rel)) {
+    TlsFree(fresh);  // another thread's slot came first
+    return slot;
+  }
+  platform_internal::RunAtUnload(&FreeErrorSlot);
+  return fresh;
+}
+}  // namespace
+
 int32_t NativeStartup() {
+  ErrorSlot();
   WSADATA data;
   return WSAStartup(MAKEWORD(2, 2), &data);
 }
 
 void NativeCleanup() { WSACleanup(); }
+
+int32_t NativeLastError() {
+  const DWORD slot = ErrorSlot();
+  if (slot == TLS_OUT_OF_INDEXES) return WSAGetLastError();
+  return static_cast<int32_t>(reinterpret_cast<intptr_t>(TlsGetValue(slot)));
+}
+
+void NativeSetLastError(int32_t code) {
+  const DWORD slot = ErrorSlot();
+  if (slot == TLS_OUT_OF_INDEXES || !TlsSetValue(slot, reinterpret_cast<LPVOID>(static_cast<intptr_t>(code)))) {
+    WSASetLastError(code);
+  }
+}
 
 int32_t NativeOpen(int32_t type, int32_t protocol, NativeSocket** out) {
   const SOCKET native = ::socket(AF_INET, type, protocol);

@@ -250,14 +250,9 @@ uint32_t SocketServer::RunWorker() {
 }
 
 SocketServer* CreateSocketServer(int32_t protocol) {
-  // The members' own allocations (the TCP server's lock) may throw; no
-  // exception leaves this function.
-  try {
-    if (protocol == kProtocolUdp) return new (std::nothrow) UdpServer();
-    return new (std::nothrow) TcpServer();
-  } catch (...) {
-    return nullptr;
-  }
+  // Null when memory runs out; constructing a server allocates nothing else.
+  if (protocol == kProtocolUdp) return new (std::nothrow) UdpServer();
+  return new (std::nothrow) TcpServer();
 }
 
 }  // namespace lanfeed

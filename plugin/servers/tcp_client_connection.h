@@ -56,10 +56,15 @@ class TcpClientConnection {
   // Logs the read-error line for the calling thread's last socket error.
   void LogReadError();
 
+  friend class ClientList;
+
   TcpServer* server = nullptr;
   std::atomic<SocketHandle> socket{kInvalidSocket};
   char peerText[16] = {};
   Thread readerThread;
+  // The server's ClientList links its members through these.
+  TcpClientConnection* listPrev = nullptr;
+  TcpClientConnection* listNext = nullptr;
 };
 
 }  // namespace lanfeed

@@ -1,6 +1,5 @@
 #include "plugin/servers/tcp_server.h"
 
-#include <iterator>
 #include <new>
 
 #include "platform/format.h"
@@ -85,13 +84,13 @@ int32_t TcpServer::AcceptLoop() {
     FormatLine(line, LF_TEXT("TCP client connected to Port : %d from %S"), SettingsPort(), dotted);
     Log(kLogInfo, line);
 
-    std::unique_ptr<TcpClientConnection> connection(new (std::nothrow) TcpClientConnection());
-    if (!connection) {
+    auto* connection = new (std::nothrow) TcpClientConnection();
+    if (connection == nullptr) {
       SocketClose(client);
       continue;
     }
     connection->Attach(client, peer, this);
-    AddClient(std::move(connection));
+    AddClient(connection);
   }
 
   const SocketErrorText error(code);
@@ -101,23 +100,17 @@ int32_t TcpServer::AcceptLoop() {
   return code;
 }
 
-void TcpServer::AddClient(std::unique_ptr<TcpClientConnection> connection) {
-  TcpClientConnection* const added = connection.get();
+void TcpServer::AddClient(TcpClientConnection* const added) {
   {
     AutoLock guard(clientLock);
-    try {
-      clients.push_back(std::move(connection));
-      // Until its reader runs, no other thread may destroy it: a walk that
-      // removes it meanwhile leaves it listed and asks for it to be closed.
-      startingClient = added;
-      startingClientClosed = false;
-    } catch (...) {
-      // Not listed: `connection` still owns it and closes it below.
-    }
+    clients.PushBack(added);
+    // Until its reader runs, no other thread may destroy it: a walk that
+    // removes it meanwhile leaves it listed and asks for it to be closed.
+    startingClient = added;
+    startingClientClosed = false;
   }
-  if (connection) return;  // destroyed here, which closes it
   const bool started = added->StartReader();
-  std::list<std::unique_ptr<TcpClientConnection>> failed;
+  ClientList failed;
   for (bool closed = false;;) {
     bool closeNow = false;
     {
@@ -128,14 +121,8 @@ void TcpServer::AddClient(std::unique_ptr<TcpClientConnection> connection) {
         closeNow = true;
       } else {
         startingClient = nullptr;
-        if (!started) {
-          for (auto it = clients.begin(); it != clients.end(); ++it) {
-            if (it->get() == added) {
-              failed.splice(failed.end(), clients, it);
-              break;
-            }
-          }
-        }
+        // Still listed: only a walk that finds it not starting unlists it.
+        if (!started) clients.MoveTo(added, failed);
       }
     }
     if (!closeNow) break;
@@ -148,32 +135,31 @@ void TcpServer::AddClient(std::unique_ptr<TcpClientConnection> connection) {
 }
 
 void TcpServer::CloseClientConnections(int32_t closeAll) {
-  std::list<std::unique_ptr<TcpClientConnection>> removed;
+  ClientList removed;
   {
     AutoLock guard(clientLock);
-    for (auto it = clients.begin(); it != clients.end();) {
-      auto next = std::next(it);
-      TcpClientConnection* connection = it->get();
+    for (TcpClientConnection* connection = clients.First(); connection != nullptr;) {
+      TcpClientConnection* const next = ClientList::Next(connection);
       if (closeAll != 0 || connection->IsDead()) {
         if (connection == startingClient) {
           startingClientClosed = true;
         } else {
-          removed.splice(removed.end(), clients, it);
+          clients.MoveTo(connection, removed);
         }
       }
-      it = next;
+      connection = next;
     }
   }
   // Outside the lock, which the host's thread may need while a reader is in
   // a host call. Every socket first, so that all the readers wake together,
   // then the waits.
-  for (auto& connection : removed) connection->CloseSocketOnce();
-  for (auto& connection : removed) connection->JoinReader();
+  for (TcpClientConnection* c = removed.First(); c != nullptr; c = ClientList::Next(c)) c->CloseSocketOnce();
+  for (TcpClientConnection* c = removed.First(); c != nullptr; c = ClientList::Next(c)) c->JoinReader();
 }
 
 std::size_t TcpServer::ClientCount() const {
   AutoLock guard(clientLock);
-  return clients.size();
+  return clients.Size();
 }
 
 int32_t TcpServer::CloseSocket() {

@@ -16,10 +16,9 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
-#include <list>
-#include <memory>
 
 #include "platform/lock.h"
+#include "plugin/servers/client_list.h"
 #include "plugin/servers/socket_server.h"
 
 namespace lanfeed {
@@ -64,18 +63,17 @@ class TcpServer final : public SocketServer {
   bool RetryFailedWait() const override { return false; }
 
  private:
-  // Lists an accepted connection and starts its reader outside clientLock
-  // (creating a thread takes a while, and the host's thread may wait for
-  // that lock). A
-  // connection that cannot be listed, or whose reader cannot be started, is
-  // unlisted and closed.
-  void AddClient(std::unique_ptr<TcpClientConnection> connection);
+  // Lists an accepted connection (the list then owns it) and starts its
+  // reader outside clientLock (creating a thread takes a while, and the
+  // host's thread may wait for that lock). A connection whose reader cannot
+  // be started is unlisted and closed.
+  void AddClient(TcpClientConnection* connection);
 
   // Both live as long as the object, so each exists before its first use
   // and after its last.
   RecursiveLock deliveryLock;
   mutable RecursiveLock clientLock;
-  std::list<std::unique_ptr<TcpClientConnection>> clients;
+  ClientList clients;
   // The connection whose reader AddClient is starting, outside clientLock,
   // and whether a walk has asked for it to be closed meanwhile (AddClient
   // then closes it); guarded by clientLock. No other thread destroys it.

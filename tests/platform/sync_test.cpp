@@ -190,6 +190,50 @@ TEST(RecursiveLock, OwnerReentersOthersWait) {
   EXPECT_TRUE(ctx.got.load()) << "the lock must be free after as many releases as entries";
 }
 
+// A lock of static storage duration, first used by many threads at once:
+// exactly one of them sets it up, and it excludes from the first entry on.
+// Destroyed, it sets itself up again at the next use.
+constinit StaticLock g_firstUseLock;
+
+TEST(StaticLock, FirstUseByManyThreadsExcludesAndSurvivesDestroy) {
+  constexpr int kThreads = 8;
+  constexpr int kRounds = 2000;
+  struct Ctx {
+    std::atomic<int> ready{0};
+    std::atomic<bool> go{false};
+    int counter = 0;  // guarded by g_firstUseLock
+    std::atomic<int> overlaps{0};
+    std::atomic<int> inside{0};
+  } ctx;
+  auto worker = [](void* raw) -> uint32_t {
+    auto* c = static_cast<Ctx*>(raw);
+    c->ready.fetch_add(1);
+    while (!c->go.load()) SleepMs(0);
+    for (int i = 0; i < kRounds; ++i) {
+      AutoStaticLock guard(g_firstUseLock);
+      AutoStaticLock again(g_firstUseLock);  // the owner may enter again
+      if (c->inside.fetch_add(1) != 0) c->overlaps.fetch_add(1);
+      const int seen = c->counter;
+      if (i % 64 == 0) SleepMs(0);
+      c->counter = seen + 1;
+      c->inside.fetch_sub(1);
+    }
+    return 0;
+  };
+  for (int pass = 0; pass < 2; ++pass) {
+    ctx.ready = 0;
+    ctx.go = false;
+    Thread threads[kThreads];
+    for (Thread& t : threads) ASSERT_TRUE(t.Start(worker, &ctx));
+    for (int i = 0; i < 10000 && ctx.ready.load() < kThreads; ++i) SleepMs(1);
+    ctx.go = true;
+    for (Thread& t : threads) t.Join();
+    EXPECT_EQ(ctx.overlaps.load(), 0) << "pass " << pass;
+    EXPECT_EQ(ctx.counter, (pass + 1) * kThreads * kRounds) << "pass " << pass;
+    g_firstUseLock.Destroy();  // as at an unload: the next pass starts afresh
+  }
+}
+
 TEST(Time, MonotonicClockAdvancesAcrossSleep) {
   uint64_t before = MonotonicMs();
   SleepMs(30);

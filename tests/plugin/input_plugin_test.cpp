@@ -7,6 +7,7 @@
 
 #include "plugin/input_plugin.h"
 #include "tests/plugin/fake_server.h"
+#include "tests/support/failing_allocation.h"
 #include "tests/support/recording_host.h"
 
 namespace lanfeed {
@@ -78,6 +79,40 @@ TEST_F(InputPluginTest, DuplicateConsumerIsDeliveredTwiceAndRemovedTogether) {
   plugin.DeliverData(&b, 1);
   EXPECT_TRUE(host.Deliveries().empty());
   (void)server;
+}
+
+// The consumer list grows without throwing: an addition that needs room it
+// cannot get is refused alone, and the entries already there keep their
+// order through the refusal, later growth and removals.
+TEST_F(InputPluginTest, AdditionWithoutRoomIsRefusedAndTheListKeepsItsOrder) {
+  AttachServer(true);
+  std::vector<ConsumerId> expected{1, 2, 3};
+  for (ConsumerId id : expected) plugin.AddConsumer(id);
+  bool refused = false;
+  for (ConsumerId id = 4; id <= 64 && !refused; ++id) {
+    bool fired = false;
+    {
+      testing::FailingAllocation failing(1);
+      plugin.AddConsumer(id);
+      fired = failing.fired();
+    }
+    if (fired) {
+      refused = true;
+      EXPECT_EQ(plugin.ConsumerCount(), expected.size()) << "consumer " << int{id} << " must not be added";
+    } else {
+      expected.push_back(id);
+    }
+  }
+  ASSERT_TRUE(refused) << "the list never had to grow";
+  plugin.AddConsumer(200);  // room again
+  expected.push_back(200);
+  plugin.RemoveConsumer(2);
+  expected.erase(std::remove(expected.begin(), expected.end(), ConsumerId{2}), expected.end());
+  const uint8_t b = 'x';
+  plugin.DeliverData(&b, 1);
+  std::vector<ConsumerId> delivered;
+  for (const auto& d : host.Deliveries()) delivered.push_back(d.consumer);
+  EXPECT_EQ(delivered, expected);
 }
 
 // The decisions taken on the first addition and the last removal.
