@@ -1,110 +1,120 @@
-# Checks that a device library calls only system functions that Windows CE
-# offers. Lists the functions that the project's own objects linked into the
-# library import (their undefined __imp_ symbols), and fails on any that the
-# allow-list does not hold. The objects are the ones the library's link map
-# names: its own objects and the members of the project's archives that the
-# linker took. Imports of the toolchain's C runtime are left out (the device's
-# toolchain brings its own runtime); winpthreads and libgcc are linked
-# statically and import nothing through __imp_ symbols of their own here.
+# Checks a linked device library (a Windows DLL) for what the handheld lacks:
+# - every function in its import table must be on the allow-list of what the
+#   handheld's system offers (cmake/wince_api_allowlist.txt), whichever
+#   object brought it in (the project's code, libgcc, anything); with
+#   DEVICE_NAMES, each must also come from the handheld's DLL that the list
+#   files it under (coredll.dll, ws2.dll, ole32.dll);
+# - nothing is imported by ordinal only (the list names functions);
+# - no thread-local storage (no TLS directory, no .tls section): the
+#   handheld's DLLs cannot have it;
+# - with MAP (the library's link map): no object contributes static
+#   constructors, destructors or TLS callbacks, which the libraries' own
+#   entry routine never runs.
+# Every finding is listed before the check fails.
 #
-# Run from the build folder (the map's paths are relative to it) with
-#   -DNM=<nm> -DMAP=<library's link map> -DALLOWLIST=<file> -DRUNTIME=<C runtime import library>
-#   -DDECORATED=ON on i686, where the symbols read __imp__Name@N.
-foreach(var NM MAP ALLOWLIST RUNTIME)
+# Run with -DOBJDUMP=<objdump> -DLIBRARY=<dll> -DALLOWLIST=<file>
+#          [-DMAP=<link map>] [-DDEVICE_NAMES=ON]
+foreach(var OBJDUMP LIBRARY ALLOWLIST)
   if(NOT DEFINED ${var} OR "${${var}}" STREQUAL "")
     message(FATAL_ERROR "check_imports: ${var} is not given")
   endif()
 endforeach()
 
-# The allow-list: one function a line; '#' starts a comment.
+# The allow-list: "[dll]" opens a section, then one function a line; '#'
+# starts a comment.
 file(STRINGS "${ALLOWLIST}" allow_lines)
+set(section "")
 set(allowed)
 foreach(line IN LISTS allow_lines)
   string(REGEX REPLACE "#.*" "" line "${line}")
   string(STRIP "${line}" line)
-  if(NOT line STREQUAL "")
+  if(line STREQUAL "")
+    continue()
+  elseif(line MATCHES "^\\[(.+)\\]$")
+    string(TOLOWER "${CMAKE_MATCH_1}" section)
+  elseif(section STREQUAL "")
+    message(FATAL_ERROR "${ALLOWLIST}: ${line} stands before any [dll] section")
+  else()
     list(APPEND allowed "${line}")
+    list(APPEND "allowed_in_${section}" "${line}")
   endif()
 endforeach()
 
-# The C runtime's imports: every __imp_ symbol its import library defines.
-execute_process(COMMAND ${NM} --defined-only "${RUNTIME}" OUTPUT_VARIABLE runtime_dump
-                ERROR_QUIET RESULT_VARIABLE rc)
+execute_process(COMMAND ${OBJDUMP} -p "${LIBRARY}" OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
 if(NOT rc EQUAL 0)
-  message(FATAL_ERROR "${NM} ${RUNTIME} failed: ${rc}")
+  message(FATAL_ERROR "${OBJDUMP} -p ${LIBRARY} failed: ${rc}")
 endif()
-string(REGEX MATCHALL " __imp_[^\n]+" runtime_symbols "${runtime_dump}")
-list(TRANSFORM runtime_symbols STRIP)
+get_filename_component(library "${LIBRARY}" NAME)
 
-# The project's objects in the link map: loaded objects and archive members,
-# by relative path (the toolchain's own files have absolute paths).
-file(STRINGS "${MAP}" map_lines)
-set(objects)
-set(members)  # archive:member
-foreach(line IN LISTS map_lines)
-  if(line MATCHES "^LOAD ([^/][^ ]*\\.(obj|o))$")
-    list(APPEND objects "${CMAKE_MATCH_1}")
-  elseif(line MATCHES "^([^ /][^ (]*\\.a)\\(([^)]+)\\)")
-    list(APPEND members "${CMAKE_MATCH_1}:${CMAKE_MATCH_2}")
-  endif()
-endforeach()
-list(REMOVE_DUPLICATES members)
-if(NOT objects)
-  message(FATAL_ERROR "${MAP} names no object of the project")
-endif()
-
-# "file: U symbol" lines for every object and archive (nm -A prefixes each line
-# with "object:" or "archive:member:").
-set(archives)
-foreach(member IN LISTS members)
-  string(REGEX REPLACE ":.*" "" archive "${member}")
-  list(APPEND archives "${archive}")
-endforeach()
-list(REMOVE_DUPLICATES archives)
-execute_process(COMMAND ${NM} -A -u ${objects} ${archives} OUTPUT_VARIABLE dump RESULT_VARIABLE rc)
-if(NOT rc EQUAL 0)
-  message(FATAL_ERROR "${NM} failed: ${rc}")
-endif()
-string(REGEX MATCHALL "[^\n]+: +U __imp_[^\n]+" entries "${dump}")
-
+# The import tables: "DLL Name: X" opens one DLL's list, each import a line
+# "<vma> <hint> <name>" (an import by ordinal alone has no name).
+string(REPLACE "\n" ";" dump_lines "${dump}")
+set(findings)
 set(functions)
-set(offences)
-foreach(entry IN LISTS entries)
-  string(REGEX MATCH "^(.+): +U (__imp_.+)$" ignored "${entry}")
-  set(where "${CMAKE_MATCH_1}")
-  set(symbol "${CMAKE_MATCH_2}")
-  # Archive lines count only for the members the linker took.
-  if(where MATCHES "\\.a:")
-    list(FIND members "${where}" taken)
-    if(taken EQUAL -1)
-      continue()
-    endif()
-  endif()
-  list(FIND runtime_symbols "${symbol}" in_runtime)
-  if(NOT in_runtime EQUAL -1)
+set(dll "")
+foreach(line IN LISTS dump_lines)
+  if(line MATCHES "^\tDLL Name: (.+)$")
+    string(TOLOWER "${CMAKE_MATCH_1}" dll)
     continue()
   endif()
-  string(REGEX REPLACE "^__imp_" "" name "${symbol}")
-  if(DECORATED)
-    string(REGEX REPLACE "^_" "" name "${name}")
-    string(REGEX REPLACE "@[0-9]+$" "" name "${name}")
+  if(dll STREQUAL "")
+    continue()
   endif()
-  list(APPEND functions "${name}")
-  list(FIND allowed "${name}" known)
-  if(known EQUAL -1)
-    list(APPEND offences "${name} (${where})")
+  if(line MATCHES "^\t[0-9a-f]+\t +[0-9]+ +([A-Za-z_][A-Za-z0-9_@]*)$")
+    set(name "${CMAKE_MATCH_1}")
+    list(APPEND functions "${name}")
+    if(DEVICE_NAMES)
+      list(FIND "allowed_in_${dll}" "${name}" known)
+    else()
+      list(FIND allowed "${name}" known)
+    endif()
+    if(known EQUAL -1)
+      list(APPEND findings "import outside the allow-list: ${name} (${dll})")
+    endif()
+  elseif(line MATCHES "^\t[0-9a-f]+\t +[0-9]+ *(<none>)?$")
+    list(APPEND findings "import by ordinal only from ${dll}: ${line}")
+  elseif(line MATCHES "^ *$")
+    set(dll "")
   endif()
 endforeach()
+
+if(dump MATCHES "Entry 9 ([0-9a-f]+) ([0-9a-f]+) Thread Storage Directory")
+  if(NOT CMAKE_MATCH_1 MATCHES "^0+$")
+    list(APPEND findings "thread-local storage: a TLS directory")
+  endif()
+endif()
+execute_process(COMMAND ${OBJDUMP} -h "${LIBRARY}" OUTPUT_VARIABLE sections RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "${OBJDUMP} -h ${LIBRARY} failed: ${rc}")
+endif()
+if(sections MATCHES "[ \t]\\.tls[ \t\n$]")
+  list(APPEND findings "thread-local storage: a .tls section")
+endif()
+
+# The link map names each input section with its size and object, on one
+# line or, after a long name, on the next: " .ctors  0x<address>  0x<size> <object>".
+if(DEFINED MAP AND NOT MAP STREQUAL "")
+  file(READ "${MAP}" map)
+  string(REGEX MATCHALL "\n \\.(ctors|dtors|init_array|fini_array|tls|CRT\\$X[CDLIPT])[^ \n]*[ \n]+0x[0-9a-f]+ +0x[0-9a-f]+ +[^\n]+"
+         contributions "${map}")
+  foreach(entry IN LISTS contributions)
+    string(REGEX MATCH "^\n (\\.[^ \n]+)[ \n]+0x[0-9a-f]+ +0x([0-9a-f]+) +(.+)$" ignored "${entry}")
+    set(input_section "${CMAKE_MATCH_1}")
+    set(size "${CMAKE_MATCH_2}")
+    set(object "${CMAKE_MATCH_3}")
+    if(NOT size MATCHES "^0+$")
+      list(APPEND findings "static constructor, destructor or TLS data: ${input_section} from ${object}")
+    endif()
+  endforeach()
+endif()
 
 list(REMOVE_DUPLICATES functions)
 list(SORT functions)
 list(LENGTH functions count)
 string(REPLACE ";" " " text "${functions}")
-get_filename_component(library "${MAP}" NAME_WE)
-message(STATUS "${library} calls ${count} system functions: ${text}")
-if(offences)
-  list(REMOVE_DUPLICATES offences)
-  string(REPLACE ";" "\n  " text "${offences}")
-  message(FATAL_ERROR "${library} calls functions outside the Windows CE allow-list "
-                      "(${ALLOWLIST}):\n  ${text}")
+message(STATUS "${library} imports ${count} functions: ${text}")
+if(findings)
+  list(REMOVE_DUPLICATES findings)
+  string(REPLACE ";" "\n  " text "${findings}")
+  message(FATAL_ERROR "${library} has what the handheld lacks (allow-list: ${ALLOWLIST}):\n  ${text}")
 endif()

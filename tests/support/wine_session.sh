@@ -6,11 +6,13 @@
 # program they would hold ctest's output pipe open and ctest would wait for
 # them until its time-out. Started here, they hold /dev/null.
 # A server that is already running (scripts/test keeps one) is kept as it is.
+# $1: the Wine loader of the build's programs (default: wine).
+loader=${1:-wine}
 exec </dev/null >/dev/null 2>&1
 prefix=${WINEPREFIX:-$HOME/.wine}
 if [ ! -f "$prefix/system.reg" ]; then
-  wine cmd /c exit
+  "$loader" cmd /c exit
   wineserver -w
 fi
 wineserver -p30
-wine cmd /c exit
+"$loader" cmd /c exit
