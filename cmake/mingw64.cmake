@@ -8,4 +8,11 @@ set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32)
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_CROSSCOMPILING_EMULATOR wine)
+# Wine's 64-bit loader itself where Debian puts it: the `wine` command takes
+# the 32-bit loader whenever wine32 is installed, which fails outright on a
+# machine that cannot execute 32-bit programs.
+if(EXISTS /usr/lib/wine/wine64)
+  set(CMAKE_CROSSCOMPILING_EMULATOR /usr/lib/wine/wine64)
+else()
+  set(CMAKE_CROSSCOMPILING_EMULATOR wine)
+endif()
