@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <ctime>
 #include <functional>
 #include <memory>
 #include <string>
@@ -21,6 +22,10 @@ std::string ExecutablePath();
 
 // True when `path` names an existing file (not a folder).
 bool FileExists(const std::string& path);
+
+// The local calendar time (the system's time zone) of `time`; false when
+// the system cannot tell it.
+bool LocalTime(std::time_t time, std::tm* local);
 
 // The program's arguments as UTF-8, argv[0] first. POSIX: `argv` as it is.
 // Windows: the wide command line (GetCommandLineW) split by

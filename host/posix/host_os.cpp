@@ -32,6 +32,8 @@ bool FileExists(const std::string& path) {
   return stat(path.c_str(), &info) == 0 && !S_ISDIR(info.st_mode);
 }
 
+bool LocalTime(std::time_t time, std::tm* local) { return localtime_r(&time, local) != nullptr; }
+
 std::vector<std::string> CommandLineArguments(int argc, char** argv) { return std::vector<std::string>(argv, argv + argc); }
 
 void PrepareProcess() {

@@ -35,6 +35,8 @@ bool FileExists(const std::string& path) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
+bool LocalTime(std::time_t time, std::tm* local) { return localtime_s(local, &time) == 0; }
+
 std::vector<std::string> CommandLineArguments(int argc, char** argv) {
   int count = 0;
   LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
