@@ -72,6 +72,16 @@ std::optional<int64_t> PlainInteger(const std::string& value) {
   return number;
 }
 
+// An optional sign, then digits only (of any count).
+bool IsDecimal(const std::string& value) {
+  std::size_t i = value.size() > 0 && (value[0] == '-' || value[0] == '+') ? 1 : 0;
+  if (i == value.size()) return false;
+  for (; i < value.size(); ++i) {
+    if (value[i] < '0' || value[i] > '9') return false;
+  }
+  return true;
+}
+
 class Checker {
  public:
   Checker(const ConfigTree& tree, const SettingOverrides& overrides) : tree_(tree), overrides_(overrides) {}
@@ -176,6 +186,7 @@ class Checker {
     const std::string value = ValueOf(element);
     const std::optional<int64_t> plain = PlainInteger(value);
     const int32_t read = ParseDecimalInt32(value);  // what the plug-in's GetValueInt gets
+    const bool decimal = IsDecimal(value);            // a number, maybe beyond 32 bits
     auto bad = [&](const std::string& why, const std::string& uses) { Add(element, path, value, why, uses); };
     auto notANumber = [&] { return value.empty() ? std::string("empty") : std::string("not a number"); };
     switch (kind) {
@@ -184,14 +195,14 @@ class Checker {
         break;
       case Kind::kProtocol:
         if (value != "0" && value != "1") {
-          bad(plain ? "out of range (0 UDP, 1 TCP)" : notANumber(), "1 (TCP)");
+          bad(decimal ? "out of range (0 UDP, 1 TCP)" : notANumber(), "1 (TCP)");
         }
         break;
       case Kind::kPort:
         if (value.empty()) {
           bad("empty", std::to_string(kDefaultPort));
         } else if (read < 0 || read > 65535) {
-          bad(plain ? "out of range (0 to 65535)" : "not a number", std::to_string(kDefaultPort));
+          bad(decimal ? "out of range (0 to 65535)" : "not a number", std::to_string(kDefaultPort));
         } else if (!plain) {
           bad("not a number", PortText(read));
         } else if (read == 0) {
@@ -202,21 +213,21 @@ class Checker {
         if (value.empty()) {
           bad("empty", std::to_string(kDefaultTcpTimeout) + " s");
         } else if (read < 0) {
-          bad(plain ? "out of range (0 and up)" : "not a number", std::to_string(kDefaultTcpTimeout) + " s");
+          bad(decimal ? "out of range (0 and up)" : "not a number", std::to_string(kDefaultTcpTimeout) + " s");
         } else if (!plain) {
-          bad(read == INT32_MAX ? "out of range (0 to 2147483647)" : "not a number", TimeoutText(read));
+          bad(decimal ? "out of range (0 to 2147483647)" : "not a number", TimeoutText(read));
         }
         break;
       case Kind::kFlag:
         if (!plain) bad(notANumber(), read != 0 ? std::to_string(read) + " (on)" : "0 (off)");
         break;
       case Kind::kInt32:
-        if (!plain) bad(read == INT32_MAX || read == INT32_MIN ? "out of range (32 bits)" : notANumber(), std::to_string(read));
+        if (!plain) bad(decimal ? "out of range (32 bits)" : notANumber(), std::to_string(read));
         break;
       case Kind::kUInt16:
-        if (!plain) {
+        if (!plain && !decimal) {
           bad(notANumber(), std::to_string(static_cast<uint16_t>(read)));
-        } else if (*plain < 0 || *plain > 65535) {
+        } else if (!plain || *plain < 0 || *plain > 65535) {
           bad("out of range (0 to 65535)", std::to_string(static_cast<uint16_t>(read)) + " (its low 16 bits)");
         }
         break;

@@ -17,6 +17,7 @@
 
 #include "host/config_tree.h"
 #include "host/default_config.h"
+#include "host/json_lines.h"
 #include "tests/config/device_read_cases.h"
 #include "tests/host/child_process.h"
 #include "tests/host/host_process_support.h"
@@ -111,7 +112,7 @@ TEST_P(LanFeedHostStop, ServesTcpFromAConfigurationUntilAsked) {
     TcpClient client(port);
     ASSERT_TRUE(client.connected());
     ASSERT_TRUE(client.Send("hello\n\x01\""));
-    const std::string kDelivery = "deliver consumer=1 length=8 data=\"hello\\x0a\\x01\\\"\"";
+    const std::string kDelivery = "deliver consumer=1 length=8 data=\"hello\\n\\x01\\\"\"";
     EXPECT_TRUE(child.WaitForLine(kDelivery, kStepTimeout)) << Dump(child);
     std::vector<std::string> lines = child.OutLines();
     auto delivery = std::find(lines.begin(), lines.end(), kDelivery);
@@ -123,11 +124,22 @@ TEST_P(LanFeedHostStop, ServesTcpFromAConfigurationUntilAsked) {
         << "feedback comes right before the delivery";
   }
 
+  // A client still connected at the stop: the plug-in writes error lines
+  // for it and for its listener as it stops, which the host asked for.
+  TcpClient connected(port);
+  ASSERT_TRUE(connected.connected());
+  ASSERT_TRUE(connected.Send("x"));
+  ASSERT_TRUE(child.WaitForLine("deliver consumer=1 length=1 data=\"x\"", kStepTimeout)) << Dump(child);
+
   std::string reason;
   if (!child.RequestStop(request, &reason)) GTEST_SKIP() << reason;
   EXPECT_EQ(ExitCode(&child, kStepTimeout), 0) << "after " << ChildProcess::StopName(request);
-  EXPECT_NE(child.out().find("\n" + StoppingLine(request) + "\n"), std::string::npos) << Dump(child);
-  EXPECT_NE(child.out().find("\nstopped\n"), std::string::npos) << Dump(child);
+  EXPECT_TRUE(HasLine(child, StoppingLine(request))) << Dump(child);
+  EXPECT_TRUE(HasLine(child, "stopped")) << Dump(child);
+  EXPECT_NE(child.out().find("log 1 "), std::string::npos) << "the stop's own error lines\n" << Dump(child);
+  EXPECT_TRUE(std::regex_search(child.err(), std::regex("stopped: delivered 2 blocks \\(9 bytes\\), 2 feedback requests, "
+                                                        "0 error lines \\([1-9][0-9]* more from the stop the host asked for\\)\n")))
+      << Dump(child);
   EXPECT_TRUE(TcpPortIsFree(port)) << "port " << port << " still taken after the host stopped";
 }
 
@@ -163,7 +175,7 @@ TEST_F(LanFeedHostProcess, ServesUdpUntilInterrupted) {
 
   RequestStop(&child, StopRequest::kInterrupt);
   EXPECT_EQ(ExitCode(&child, kStepTimeout), 0);
-  EXPECT_NE(child.out().find("\n" + StoppingLine(StopRequest::kInterrupt) + "\n"), std::string::npos) << Dump(child);
+  EXPECT_TRUE(HasLine(child, StoppingLine(StopRequest::kInterrupt))) << Dump(child);
 }
 
 TEST_F(LanFeedHostProcess, RunsOnTheDefaultsWithThePluginBesideItself) {
@@ -259,8 +271,10 @@ TEST_F(LanFeedHostProcess, JsonLinesCarryTextAsTextAndOtherBytesAsBase64) {
     if (kind == "deliver") {
       EXPECT_EQ(previousEvent, "feedback") << "feedback comes right before each delivery";
       EXPECT_EQ(event.value("consumer", -1), 1);
+      // data_base64 always; data as well for UTF-8 text.
       if (event.contains("data")) {
         EXPECT_EQ(event["data"], kText);
+        EXPECT_EQ(event.value("data_base64", std::string()), host::Base64(kText)) << line;
         EXPECT_EQ(event["length"], kText.size());
         sawText = true;
       } else {
@@ -307,6 +321,7 @@ TEST_F(LanFeedHostProcess, TakenPortEndsTheHostUnlessItKeepsRetrying) {
             std::string::npos)
       << Dump(once);
   EXPECT_NE(once.err().find("lanfeed-host: stopped: "), std::string::npos) << Dump(once);
+  EXPECT_NE(once.err().find(", 1 error line\n"), std::string::npos) << "a real failure counts\n" << Dump(once);
 
   ChildProcess retrying;
   StartHost(&retrying, {"--tcp", std::to_string(port), "--keep-retrying"});
@@ -317,7 +332,7 @@ TEST_F(LanFeedHostProcess, TakenPortEndsTheHostUnlessItKeepsRetrying) {
     TcpClient client(port);
     ASSERT_TRUE(client.connected());
     ASSERT_TRUE(client.Send("late\n"));
-    EXPECT_TRUE(retrying.WaitForLine("deliver consumer=1 length=5 data=\"late\\x0a\"", kStepTimeout))
+    EXPECT_TRUE(retrying.WaitForLine("deliver consumer=1 length=5 data=\"late\\n\"", kStepTimeout))
         << Dump(retrying);
   }
   RequestStop(&retrying, StopRequest::kInterrupt);
@@ -403,6 +418,9 @@ TEST_F(LanFeedHostProcess, BadOptionValuesAreUsageErrors) {
   const std::vector<std::vector<std::string>> cases = {
       {"--tcp", "65536"}, {"--tcp", "-1"},       {"--udp", "port"},           {"--timeout", "1.5"},
       {"--output", "xml"}, {"--tcp", "1", "--udp", "2"}, {"--tcp"},
+      // Port 0 would serve on a port that nobody is told.
+      {"--tcp", "0"},      {"--udp=0"},
+      {"--check-config", "a.xml", "--config", "b.xml"},
   };
   for (const auto& args : cases) {
     ChildProcess child;
