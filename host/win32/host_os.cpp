@@ -58,7 +58,7 @@ void PrepareProcess() {
 }
 
 WriteStatus WriteStream(StandardStream stream, const char* data, std::size_t size, std::size_t* written,
-                        std::string* error) {
+                        std::string* error, std::chrono::milliseconds /*wait*/) {
   HANDLE handle = GetStdHandle(stream == StandardStream::kOut ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);
   if (handle == nullptr || handle == INVALID_HANDLE_VALUE) {
     *error = "no such stream";

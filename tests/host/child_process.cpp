@@ -32,6 +32,15 @@ bool ChildProcess::WaitForOutput(const std::function<bool(const std::string&)>& 
   return WaitFor([&] { return done(out_); }, timeout);
 }
 
+bool ChildProcess::ReadRestOfStdout(std::chrono::milliseconds timeout) {
+  readStdout_ = true;
+  auto deadline = Clock::now() + timeout;
+  while (Clock::now() < deadline) {
+    if (!Pump(std::chrono::milliseconds(50))) return true;  // both pipes at their end
+  }
+  return false;
+}
+
 void ChildProcess::ReadFor(std::chrono::milliseconds time) {
   WaitFor([] { return false; }, time);
 }

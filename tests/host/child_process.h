@@ -61,6 +61,9 @@ class ChildProcess {
   // From now on stdout is never read: once its pipe is full, the child's
   // writes to it block.
   void StopReadingStdout() { readStdout_ = false; }
+  // Reads stdout again, to its end (after the child has exited), for at
+  // most `timeout`. True when the end was reached.
+  bool ReadRestOfStdout(std::chrono::milliseconds timeout);
   // Closes the reading end of stdout once `bytes` have been read, as
   // `| head -c BYTES` does; out() keeps those bytes only.
   void CloseStdoutAfter(std::size_t bytes) { closeStdoutAfter_ = bytes; }

@@ -1,11 +1,15 @@
 // lanfeed-host as a separate process, the POSIX-only cases: SIGHUP (Windows
-// has no counterpart) and the Debian package (cpack, dpkg-deb).
+// has no counterpart), the exact count of unwritten bytes (pipes on Linux)
+// and the Debian package (cpack, dpkg-deb).
 #include <signal.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <regex>
+#include <thread>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -59,6 +63,56 @@ TEST_F(LanFeedHostProcess, SighupAppliesTheNewFeedbackOnTheSameConnection) {
   client.Close();
   RequestStop(&child, StopRequest::kTerminate);
   EXPECT_EQ(ExitCode(&child, kStepTimeout), 0);
+}
+
+// A number that the host wrote on stderr right before `suffix`, or -1.
+long long NumberBefore(const std::string& err, const std::string& suffix) {
+  std::smatch match;
+  if (!std::regex_search(err, match, std::regex("([0-9]+)" + suffix))) return -1;
+  return std::stoll(match[1]);
+}
+
+// Linux only: there a write to a pipe never blocks halfway, so the host
+// knows exactly what reached the pipe (Windows writes block whole).
+TEST_F(LanFeedHostProcess, UnwrittenCountIsExactlyWhatTheReaderDidNotGet) {
+  for (int trial = 0; trial < 3; ++trial) {
+    int port = FreePort(kSockStream);
+    ASSERT_NE(port, 0);
+    std::thread sender;
+    {
+      ChildProcess child;
+      child.StopReadingStdout();
+      StartHost(&child, {"--tcp", std::to_string(port), "--output", "raw"});
+      ASSERT_TRUE(child.WaitForError(kListeningLine, kStartTimeout)) << Dump(child);
+      // Blocks of odd sizes, so that the pipe fills at no page boundary.
+      std::atomic<std::size_t> sent{0};
+      sender = std::thread([&] {
+        TcpClient client(port);
+        const std::string block(12345 + 1000 * trial, 'b');
+        for (int i = 0; client.connected() && i < 2000 && client.Send(block); ++i) sent += block.size();
+      });
+      bool stalled = false;
+      for (int window = 0; window < 60 && !stalled; ++window) {  // at most 30 s
+        std::size_t before = sent;
+        child.ReadFor(500ms);
+        stalled = before > 0 && sent == before;
+      }
+      ASSERT_TRUE(stalled) << sent;
+      RequestStop(&child, StopRequest::kInterrupt);
+      EXPECT_EQ(ExitCode(&child, kStepTimeout), 1);
+      ASSERT_TRUE(child.ReadRestOfStdout(kStepTimeout));
+
+      long long delivered = NumberBefore(child.err(), " bytes\\), ");
+      long long unwritten = NumberBefore(child.err(), " bytes could not be written to stdout");
+      ASSERT_GT(delivered, 0) << child.err();
+      ASSERT_GT(unwritten, 0) << child.err();
+      EXPECT_EQ(static_cast<long long>(child.out().size()), delivered - unwritten)
+          << "trial " << trial << ": the reader got " << child.out().size() << " of " << delivered
+          << " bytes; the host says " << unwritten << " were not written\n" << child.err();
+      EXPECT_EQ(child.out().find_first_not_of('b'), std::string::npos);
+    }
+    sender.join();  // the child is gone: its last send has failed
+  }
 }
 
 using LanFeedHostPackage = LanFeedHostProcess;
