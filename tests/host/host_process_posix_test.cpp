@@ -65,6 +65,32 @@ TEST_F(LanFeedHostProcess, SighupAppliesTheNewFeedbackOnTheSameConnection) {
   EXPECT_EQ(ExitCode(&child, kStepTimeout), 0);
 }
 
+TEST_F(LanFeedHostProcess, SighupThatMovesTheServerCountsNoErrorLine) {
+  int from = FreePort(kSockStream);
+  int to = FreePort(kSockStream);
+  ASSERT_NE(from, 0);
+  ASSERT_NE(to, 0);
+  ASSERT_NE(from, to);
+  TempFolder folder;
+  std::string file = folder.File("move.xml");
+  WriteText(file, ConfigurationFor(1, from));
+  ChildProcess child;
+  StartHost(&child, {"--config", file});
+  ASSERT_TRUE(child.WaitForLine(kListeningLine, kStartTimeout)) << Dump(child);
+  TcpClient client(from);  // connected while its server goes
+  ASSERT_TRUE(client.connected() && client.Send("a"));
+  ASSERT_TRUE(child.WaitForLine("deliver consumer=1 length=1 data=\"a\"", kStepTimeout)) << Dump(child);
+
+  WriteText(file, ConfigurationFor(1, to));
+  kill(static_cast<pid_t>(child.processId()), SIGHUP);
+  ASSERT_TRUE(child.WaitForLine("log 3 Start listening on the TCP socket. Port : " + std::to_string(to), kStepTimeout))
+      << Dump(child);
+  EXPECT_NE(child.out().find("log 1 "), std::string::npos) << "the move's own error lines\n" << Dump(child);
+  RequestStop(&child, StopRequest::kInterrupt);
+  EXPECT_EQ(ExitCode(&child, kStepTimeout), 0);
+  EXPECT_NE(child.err().find(", 0 error lines ("), std::string::npos) << child.err();
+}
+
 // A number that the host wrote on stderr right before `suffix`, or -1.
 long long NumberBefore(const std::string& err, const std::string& suffix) {
   std::smatch match;

@@ -10,7 +10,9 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <optional>
 #include <random>
+#include <sstream>
 #include <regex>
 #include <string>
 #include <thread>
@@ -77,6 +79,60 @@ TEST_F(LanFeedHostProcess, WritesAnEditableDefaultConfiguration) {
   EXPECT_STREQ(root.attribute("desc").value(), "LAN Feed");
   EXPECT_STREQ(root.attribute("version").value(), "1.1");
   ExpectSettings(host::EffectiveSettings(tree.root()), {});
+}
+
+TEST_F(LanFeedHostProcess, CheckConfigListsEveryUnusableValueAndARunWarnsOfThem) {
+  TempFolder folder;
+  const std::string bad = folder.File("bad.xml");
+  WriteText(bad,
+            "<Plugin>\n"
+            "  <Device>\n"
+            "    <Protocol>2</Protocol>\n"
+            "    <Port>70000</Port>\n"
+            "    <TCPTimeout>-5</TCPTimeout>\n"
+            "    <Feedback><OnDispatch><Beeper><Freq>abc</Freq></Beeper></OnDispatch></Feedback>\n"
+            "    <Colour>1</Colour>\n"
+            "  </Device>\n"
+            "</Plugin>\n");
+  const std::vector<std::string> expected = {
+      bad + ":3: Device/Protocol \"2\": out of range (0 UDP, 1 TCP); the plug-in uses 1 (TCP)",
+      bad + ":4: Device/Port \"70000\": out of range (0 to 65535); the plug-in uses 58627",
+      bad + ":5: Device/TCPTimeout \"-5\": out of range (0 and up); the plug-in uses 60 s",
+      bad + ":6: Device/Feedback/OnDispatch/Beeper/Freq \"abc\": not a number; the plug-in uses 0",
+      bad + ":7: Device/Colour \"1\": unknown element; the plug-in ignores it",
+  };
+  {
+    ChildProcess check;
+    StartHost(&check, {"--check-config", bad});
+    EXPECT_EQ(ExitCode(&check, kStepTimeout), 1);
+    std::vector<std::string> lines = check.OutLines();
+    ASSERT_EQ(lines.size(), expected.size() + 1) << Dump(check);
+    for (std::size_t i = 0; i < expected.size(); ++i) EXPECT_EQ(lines[i], expected[i]);
+    EXPECT_EQ(lines.back(), bad + ": the plug-in will serve TCP port 58627, time-out 60 s");
+  }
+  {
+    const std::string defaults = folder.File("default.xml");
+    ChildProcess write;
+    StartHost(&write, {"--write-default-config", defaults});
+    ASSERT_EQ(ExitCode(&write, kStepTimeout), 0) << Dump(write);
+    ChildProcess check;
+    StartHost(&check, {"--check-config", defaults});
+    EXPECT_EQ(ExitCode(&check, kStepTimeout), 0) << Dump(check);
+    EXPECT_EQ(check.out(), defaults + ": the plug-in uses every value as written\n" + defaults +
+                               ": the plug-in will serve TCP port 58627, time-out 60 s\n");
+  }
+  // A run warns on stderr and serves all the same; --tcp replaces the
+  // protocol and the port, which then are not reported.
+  int port = FreePort(kSockStream);
+  ASSERT_NE(port, 0);
+  ChildProcess run;
+  StartHost(&run, {"--config", bad, "--tcp", std::to_string(port)});
+  ASSERT_TRUE(run.WaitForLine(kListeningLine, kStartTimeout)) << Dump(run);
+  for (std::size_t i : {2, 3, 4}) EXPECT_NE(run.err().find("lanfeed-host: warning: " + expected[i] + "\n"), std::string::npos) << run.err();
+  EXPECT_EQ(run.err().find("Device/Port"), std::string::npos) << run.err();
+  EXPECT_EQ(run.err().find("Device/Protocol"), std::string::npos) << run.err();
+  RequestStop(&run, StopRequest::kInterrupt);
+  EXPECT_EQ(ExitCode(&run, kStepTimeout), 0);
 }
 
 TEST_F(LanFeedHostProcess, RefusesMalformedConfigurationWithItsPosition) {
@@ -292,6 +348,155 @@ TEST_F(LanFeedHostProcess, JsonLinesCarryTextAsTextAndOtherBytesAsBase64) {
   EXPECT_TRUE(sawText) << Dump(child);
   EXPECT_TRUE(sawBinary) << Dump(child);
   EXPECT_NE(child.err().find("lanfeed-host: stopped: delivered "), std::string::npos) << child.err();
+}
+
+// Decodes standard base64; nothing for text that is not.
+std::optional<std::string> FromBase64(const std::string& text) {
+  static const std::string kAlphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  if (text.size() % 4 != 0) return std::nullopt;
+  std::string bytes;
+  for (std::size_t i = 0; i < text.size(); i += 4) {
+    uint32_t value = 0;
+    int padding = 0;
+    for (std::size_t k = 0; k < 4; ++k) {
+      char c = text[i + k];
+      std::size_t digit = kAlphabet.find(c);
+      if (c == '=' && i + 4 == text.size() && k >= 2) {
+        ++padding;
+        digit = 0;
+      } else if (digit == std::string::npos || padding > 0) {
+        return std::nullopt;
+      }
+      value = value << 6 | static_cast<uint32_t>(digit);
+    }
+    for (int k = 0; k < 3 - padding; ++k) bytes += static_cast<char>((value >> (16 - 8 * k)) & 0xFF);
+  }
+  return bytes;
+}
+
+TEST_F(LanFeedHostProcess, JsonLinesCarryEveryBlockAsBase64WhereverAReceiveSplitsTheText) {
+  // 600 KB of a three-byte character: TCP receives split it anywhere.
+  int port = FreePort(kSockStream);
+  ASSERT_NE(port, 0);
+  ChildProcess child;
+  StartHost(&child, {"--tcp", std::to_string(port), "--output", "jsonl"});
+  ASSERT_TRUE(child.WaitForOutput(
+      [](const std::string& out) { return out.find("\"property\":2,\"value\":1}\n") != std::string::npos; },
+      kStartTimeout))
+      << Dump(child);
+  std::string received;
+  std::size_t parsed = 0;  // bytes of stdout read as lines so far
+  int deliveries = 0;
+  int withData = 0;
+  auto takeLines = [&](const std::string& out) {
+    for (std::size_t end; (end = out.find('\n', parsed)) != std::string::npos; parsed = end + 1) {
+      nlohmann::json event = nlohmann::json::parse(out.substr(parsed, end - parsed), nullptr, false);
+      if (!event.is_object() || event.value("event", "") != "deliver") continue;
+      ++deliveries;
+      std::optional<std::string> bytes = FromBase64(event.value("data_base64", std::string("?")));
+      EXPECT_TRUE(bytes.has_value()) << out.substr(parsed, std::min<std::size_t>(end - parsed, 200));
+      if (!bytes) continue;
+      EXPECT_EQ(event.value("length", std::size_t{0}), bytes->size());
+      if (event.contains("data")) {
+        EXPECT_EQ(event["data"].get<std::string>(), *bytes);
+        ++withData;
+      }
+      received += *bytes;
+    }
+  };
+  // First one whole character on a connection of its own: valid UTF-8,
+  // so its line carries data as well.
+  std::string sent = "\xE2\x82\xAC";
+  {
+    TcpClient client(port);
+    ASSERT_TRUE(client.connected() && client.Send(sent));
+    ASSERT_TRUE(child.WaitForOutput([&](const std::string& out) { takeLines(out); return received.size() >= 3; },
+                                    kStepTimeout))
+        << Dump(child);
+  }
+  std::string stream;
+  for (int i = 0; i < 200000; ++i) stream += "\xE2\x82\xAC";
+  sent += stream;
+  std::atomic<bool> sentAll{false};
+  std::thread sender([&] {
+    TcpClient client(port);
+    sentAll = client.connected() && client.Send(stream);
+  });
+  bool arrived = child.WaitForOutput(
+      [&](const std::string& out) {
+        takeLines(out);
+        return received.size() >= sent.size();
+      },
+      60s);
+  sender.join();
+  ASSERT_TRUE(sentAll);
+  EXPECT_TRUE(arrived) << received.size() << " of " << sent.size() << " bytes";
+  EXPECT_TRUE(received == sent) << "the blocks' data_base64 put together are not the bytes sent";
+  EXPECT_GT(deliveries, 2);
+  EXPECT_GE(withData, 1);
+  RequestStop(&child, StopRequest::kInterrupt);
+  EXPECT_EQ(ExitCode(&child, kStepTimeout), 0);
+}
+
+TEST_F(LanFeedHostProcess, AFloodOfOneErrorLineIsSummedUpAndCountedWhole) {
+  // Datagrams larger than the plug-in's 8192-byte buffer: one error line each.
+  for (const char* mode : {"text", "jsonl"}) {
+    SCOPED_TRACE(mode);
+    const bool text = std::string(mode) == "text";
+    int port = FreePort(kSockDgram);
+    ASSERT_NE(port, 0);
+    ChildProcess child;
+    StartHost(&child, {"--udp", std::to_string(port), "--output", mode});
+    ASSERT_TRUE(child.WaitForOutput(
+        [&](const std::string& out) {
+          return out.find(text ? kListeningLine : "\"property\":2,\"value\":1}") != std::string::npos;
+        },
+        kStartTimeout))
+        << Dump(child);
+    {
+      UdpSender sender;
+      const std::string datagram(9000, 'x');
+      for (int i = 0; i < 10000; ++i) {
+        sender.Send(port, datagram);
+        if (i % 20 == 19) std::this_thread::sleep_for(std::chrono::microseconds(500));  // few lost to a full buffer
+      }
+    }
+    child.ReadFor(1500ms);  // the last summary comes within a second and a bit
+    RequestStop(&child, StopRequest::kInterrupt);
+    EXPECT_EQ(ExitCode(&child, kStepTimeout), 0);
+
+    uint64_t written = 0;
+    uint64_t summed = 0;
+    const std::vector<std::string> lines = child.OutLines();
+    for (const std::string& line : lines) {
+      if (text) {
+        if (line.rfind("log 1 Error reading data from UDP server socket", 0) == 0) ++written;
+        if (line.rfind("last line repeated ", 0) == 0) summed += std::stoull(line.substr(19));
+      } else {
+        nlohmann::json event = nlohmann::json::parse(line, nullptr, false);
+        std::string kind = event.is_object() ? event.value("event", "") : "";
+        if (kind == "log" && event.value("level", 0) == 1 &&
+            event.value("text", "").rfind("Error reading data from UDP server socket", 0) == 0) {
+          ++written;
+        }
+        if (kind == "repeated") summed += event.value("count", uint64_t{0});
+      }
+    }
+    std::smatch counted;
+    ASSERT_TRUE(std::regex_search(child.err(), counted, std::regex(", ([0-9]+) error lines?")))
+        << child.err();
+    const uint64_t errorLines = std::stoull(counted[1]);
+    EXPECT_GT(errorLines, 1000u) << "most datagrams arrive";
+    EXPECT_EQ(written + summed, errorLines) << "every copy is in the count";
+    EXPECT_LE(written, 40u);
+    EXPECT_LT(lines.size(), 60u) << Dump(child);
+    if (text) {
+      // Every text line starts with the local time.
+      const std::regex kStamped(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} \S.*)");
+      std::istringstream out(child.out());
+      for (std::string line; std::getline(out, line);) EXPECT_TRUE(std::regex_match(line, kStamped)) << line;
+    }
+  }
 }
 
 TEST_F(LanFeedHostProcess, TakenPortEndsTheHostUnlessItKeepsRetrying) {
