@@ -166,6 +166,18 @@ TEST_F(LanFeedHostPackage, RunsFromTheUnpackedDebianPackage) {
   ASSERT_EQ(ExitCode(&unpack, 60s), 0) << Dump(unpack);
   EXPECT_TRUE(fs::exists(root / "usr/lib/lanfeed/LanFeedPlugin.so"));
   EXPECT_TRUE(fs::exists(root / "usr/share/doc/lanfeed/README.md"));
+  EXPECT_TRUE(fs::exists(root / "usr/share/man/man1/lanfeed-host.1.gz"));
+  EXPECT_TRUE(fs::exists(root / "usr/share/doc/lanfeed/copyright"));
+  std::string unit = ReadText((root / "usr/lib/systemd/system/lanfeed.service").string());
+  EXPECT_NE(unit.find("\nExecStart=/usr/bin/lanfeed-host --config /etc/lanfeed.xml "), std::string::npos) << unit;
+
+  // Debian's own check, where it is installed (scripts/test installs it).
+  if (fs::exists("/usr/bin/lintian")) {
+    ChildProcess lintian;
+    ASSERT_TRUE(lintian.Start({"/usr/bin/lintian", package.string()}, &error)) << error;
+    ExitCode(&lintian, 120s);
+    EXPECT_EQ(lintian.out().find("E: "), std::string::npos) << "lintian reports errors:\n" << Dump(lintian);
+  }
 
   // Started through a link in another folder, as through PATH: the host
   // finds the plug-in from where it really is.
