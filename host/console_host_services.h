@@ -56,6 +56,8 @@ class ConsoleHostServices final : public HostServices {
   // Writes a line of the host's own, serialised with the plug-in's lines.
   void Print(const std::string& line);
 
+  // The one place where a delivery becomes a text line (JsonDelivery is its
+  // JSON counterpart): what the host learns about a block goes here.
   static std::string DescribeDelivery(const InputDataRecord& record);
   static std::string DescribeFeedback(const FeedbackParams& params);
   static std::string DescribeStatus(int32_t property, int32_t size, const void* value);

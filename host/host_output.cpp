@@ -139,7 +139,7 @@ std::string HostOutput::DescribeTotals(const Totals& t) {
          Count(t.feedback, "feedback request", "feedback requests") + ", " +
          Count(t.errorLines, "error line", "error lines") +
          (t.hostStopErrorLines > 0
-              ? " (" + std::to_string(t.hostStopErrorLines) + " more from the stop the host asked for)"
+              ? " (" + std::to_string(t.hostStopErrorLines) + " more while the host stopped or moved the server)"
               : std::string());
 }
 

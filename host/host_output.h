@@ -83,7 +83,7 @@ class HostOutput final : public HostServices {
   Totals totals() const;
 
   // "delivered 3 blocks (15 bytes), 3 feedback requests, 0 error lines",
-  // followed by " (2 more from the stop the host asked for)" when there
+  // followed by " (2 more while the host stopped or moved the server)" when there
   // were such lines.
   static std::string DescribeTotals(const Totals& totals);
 

@@ -34,6 +34,7 @@ std::string Base64(std::string_view bytes);
 // "YYYY-MM-DDTHH:MM:SS.uuuuuuZ" in UTC.
 std::string Iso8601Utc(std::chrono::system_clock::time_point time);
 
+// The one place where a delivery becomes a JSON line.
 std::string JsonDelivery(const std::string& time, const InputDataRecord& record);
 std::string JsonFeedback(const std::string& time, const FeedbackParams& params);
 std::string JsonLog(const std::string& time, int32_t level, const WChar* text);
