@@ -255,6 +255,7 @@ bool ConfigTree::Parse(std::string_view text, XmlError* error) {
   }
   for (XmlConfigNode* node : live_) node->MoveTo(pugi::xml_node());
   doc_.reset(parsed);
+  source_.assign(text.data(), text.size());
   root_->MoveTo(doc_.document_element());
   return true;
 }

@@ -130,6 +130,9 @@ class ConfigTree {
   pugi::xml_document& document() { return doc_; }
   const pugi::xml_document& document() const { return doc_; }
 
+  // The text the document was last parsed from (empty before any Parse).
+  const std::string& source() const { return source_; }
+
   // The document as indented UTF-8 XML with a declaration.
   std::string ToXml() const;
   // Writes ToXml's text to the file at `path` (UTF-8), replacing it; false
@@ -147,6 +150,7 @@ class ConfigTree {
   void ForgetDescendantsOf(pugi::xml_node element);
 
   pugi::xml_document doc_;
+  std::string source_;
   std::unordered_set<XmlConfigNode*> live_;
   std::unique_ptr<XmlConfigNode> root_;  // after live_: unregisters on destruction
 };

@@ -8,6 +8,7 @@
 // lines never interleave and the sink needs no locking of its own.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -23,13 +24,19 @@ namespace lanfeed::host {
 // Bytes shown of one delivery before the line is cut.
 inline constexpr std::size_t kShownBytes = 200;
 
-// `data` as readable text: printable ASCII as is, backslash and double quote
-// escaped with a backslash, every other byte as \xHH (lower-case hex). At
-// most `limit` bytes are shown; a cut text ends with "... (N more bytes)".
+// `data` as readable text: printable ASCII and printable UTF-8 characters as
+// they are; backslash and double quote escaped with a backslash; newline,
+// carriage return and tab as \n, \r, \t; every other control byte (C0, DEL,
+// the two bytes of a C1 control) and every byte of an invalid or cut UTF-8
+// sequence as \xHH (lower-case hex). At most `limit` bytes are shown, never
+// half a character; a cut text ends with "... (N more bytes)".
 std::string EscapeBytes(const uint8_t* data, std::size_t length, std::size_t limit = kShownBytes);
 
-// The lines, one per call:
-//   deliver consumer=1 length=6 data="hello\x0a"
+// The local time for the text output's lines: "2024-05-01 09:30:00.123".
+std::string TextTimestamp(std::chrono::system_clock::time_point time);
+
+// The lines, one per call (lanfeed-host puts the time stamp before each):
+//   deliver consumer=1 length=6 data="hello\n"
 //   feedback flags=0x3 beeper=on time=300 freq=3000 volume=0 led=on time=100 color=2
 //            wave=off path=(none) vibrator=off time=0
 //   log 3 <the text, verbatim>
@@ -49,6 +56,8 @@ class ConsoleHostServices final : public HostServices {
   // Writes a line of the host's own, serialised with the plug-in's lines.
   void Print(const std::string& line);
 
+  // The one place where a delivery becomes a text line (JsonDelivery is its
+  // JSON counterpart): what the host learns about a block goes here.
   static std::string DescribeDelivery(const InputDataRecord& record);
   static std::string DescribeFeedback(const FeedbackParams& params);
   static std::string DescribeStatus(int32_t property, int32_t size, const void* value);

@@ -33,6 +33,14 @@ HostEvent HostEvents::Wait() {
   return event;
 }
 
+std::optional<HostEvent> HostEvents::WaitFor(std::chrono::milliseconds timeout) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  if (!posted_.wait_for(lock, timeout, [&] { return !events_.empty(); })) return std::nullopt;
+  HostEvent event = std::move(events_.front());
+  events_.pop_front();
+  return event;
+}
+
 std::chrono::steady_clock::time_point HostEvents::endTime() const {
   std::lock_guard<std::mutex> guard(mutex_);
   return endTime_;

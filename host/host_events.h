@@ -11,6 +11,7 @@
 #include <deque>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 
 namespace lanfeed::host {
@@ -40,6 +41,8 @@ class HostEvents {
   void Post(HostEvent event);
   // Waits for the next event, oldest first.
   HostEvent Wait();
+  // Wait, for at most `timeout`; nothing when none came.
+  std::optional<HostEvent> WaitFor(std::chrono::milliseconds timeout);
   // When the first event that ends the host was posted; meaningful once it was.
   std::chrono::steady_clock::time_point endTime() const;
 

@@ -16,24 +16,46 @@ const char kHostVersion[] = LANFEED_HOST_VERSION;
 const char kHostUsage[] =
     "usage: lanfeed-host [--config FILE] [--tcp PORT | --udp PORT] [--timeout SECONDS]\n"
     "                    [--output text|jsonl|raw] [--keep-retrying] [--plugin PATH]\n"
+    "       lanfeed-host --check-config FILE [--tcp PORT | --udp PORT] [--timeout SECONDS]\n"
     "       lanfeed-host --write-default-config FILE\n"
     "       lanfeed-host --version | --help\n"
     "Runs LanFeedPlugin with one consumer and writes out what it hands over.\n"
     "  --config FILE       the plug-in's configuration (XML); default: the plug-in's defaults\n"
-    "  --tcp PORT          serve TCP on PORT (0-65535), replacing the configuration's protocol and port\n"
+    "  --tcp PORT          serve TCP on PORT (1-65535), replacing the configuration's protocol and port\n"
     "  --udp PORT          serve UDP on PORT\n"
     "  --timeout SECONDS   TCP inactivity time-out; 0: none\n"
     "  --output MODE       text: lines for people (default)\n"
-    "                      jsonl: one JSON object per line for every event\n"
+    "                      jsonl: one JSON object per line for every event; a delivery always\n"
+    "                      carries data_base64, and data as well when it is valid UTF-8\n"
     "                      raw: the received bytes on stdout, nothing else; events on stderr\n"
     "  --keep-retrying     when the socket cannot be opened (port taken), retry every 5 s\n"
     "                      instead of exiting\n"
     "  --plugin PATH       the plug-in library; default: beside the program, or in ../lib/lanfeed/\n"
+    "  --check-config FILE list every value of FILE that the plug-in will not use as written\n"
+    "                      (out of range, not a number, unknown element, wrong root, port 0) and\n"
+    "                      what it uses instead; exit 0 when there is nothing to say, else 1.\n"
+    "                      A run with --config warns about the same on stderr, at the start\n"
+    "                      and at every reload\n"
     "  --write-default-config FILE\n"
     "                      write the plug-in's default configuration (with --tcp, --udp,\n"
     "                      --timeout applied) to FILE and exit\n"
+    "Text output: one line per event, after the local time (2024-05-01 09:30:00.123):\n"
+    "  deliver consumer=C length=N data=\"...\"   a block handed to consumer C: printable text as\n"
+    "                      it is; \\n \\r \\t \\\\ \\\" and \\xHH for other control bytes and\n"
+    "                      invalid UTF-8; cut after 200 bytes\n"
+    "  feedback flags=0xF beeper=on ...        the feedback asked for before each block; flags:\n"
+    "                      1 beeper, 2 LED, 4 wave file, 8 vibrator\n"
+    "  log L TEXT          a line of the plug-in's log; level L: 1 error, 3 information\n"
+    "  last line repeated N times   N more copies of the log line above (after 10 in a second\n"
+    "                      the copies are summed up once a second)\n"
+    "  status property=2 size=4 value=V (listening)   the plug-in's listening status:\n"
+    "                      1 listening, 0 not\n"
     "Ctrl-C or SIGTERM stops the host (on Windows: Ctrl-C, Ctrl-Break or closing the console).\n"
     "SIGHUP re-reads the --config file; Windows has no counterpart: restart the host there.\n"
+    "At every stop one summary line goes to stderr: blocks and bytes delivered, feedback\n"
+    "requests and error lines (log level 1). Error lines that the plug-in writes while the host\n"
+    "stops it, or moves its server on a reload, are the host's own doing: they are not counted\n"
+    "(the summary gives their number apart).\n"
     "Exit codes: 0 stopped cleanly, 1 configuration, plug-in, socket or output failed, 2 usage.\n";
 
 namespace {
@@ -50,7 +72,7 @@ std::optional<int32_t> ParseNumber(std::string_view text, int32_t max) {
   return static_cast<int32_t>(value);
 }
 
-enum class Option { kConfig, kPlugin, kWriteDefaults, kTcp, kUdp, kTimeout, kOutput, kKeepRetrying, kHelp, kVersion };
+enum class Option { kConfig, kPlugin, kWriteDefaults, kCheckConfig, kTcp, kUdp, kTimeout, kOutput, kKeepRetrying, kHelp, kVersion };
 
 struct OptionName {
   const char* name;
@@ -62,6 +84,7 @@ const OptionName kOptions[] = {
     {"--config", Option::kConfig, true},
     {"--plugin", Option::kPlugin, true},
     {"--write-default-config", Option::kWriteDefaults, true},
+    {"--check-config", Option::kCheckConfig, true},
     {"--tcp", Option::kTcp, true},
     {"--udp", Option::kUdp, true},
     {"--timeout", Option::kTimeout, true},
@@ -77,7 +100,12 @@ bool Apply(Option option, const std::string& value, HostOptions* o, std::string*
   auto port = [&](int32_t protocol, const char* name) {
     std::optional<int32_t> number = ParseNumber(value, 65535);
     if (!number) {
-      *error = std::string(name) + ": '" + value + "' is not a port number (0 to 65535)";
+      *error = std::string(name) + ": '" + value + "' is not a port number (1 to 65535)";
+      return false;
+    }
+    if (*number == 0) {
+      *error = std::string(name) + ": port 0 would be a free port that the system picks and nobody is told;"
+                                   " give a port from 1 to 65535";
       return false;
     }
     o->overrides.protocol = protocol;
@@ -88,6 +116,7 @@ bool Apply(Option option, const std::string& value, HostOptions* o, std::string*
     case Option::kConfig: o->configFile = value; return true;
     case Option::kPlugin: o->pluginPath = value; return true;
     case Option::kWriteDefaults: o->writeDefaultConfig = value; return true;
+    case Option::kCheckConfig: o->checkConfig = value; return true;
     case Option::kTcp: return port(1, "--tcp");
     case Option::kUdp: return port(0, "--udp");
     case Option::kTimeout: {
@@ -163,6 +192,10 @@ bool ParseHostOptions(int argc, const char* const* argv, HostOptions* options, s
       return false;
     }
     if (!Apply(matched->option, value, options, error)) return false;
+  }
+  if (!options->checkConfig.empty() && (!options->configFile.empty() || !options->writeDefaultConfig.empty())) {
+    *error = std::string("--check-config excludes ") + (options->configFile.empty() ? "--write-default-config" : "--config");
+    return false;
   }
   return true;
 }

@@ -12,6 +12,7 @@ struct HostOptions {
   std::string configFile;          // --config FILE; empty: the plug-in's defaults
   std::string pluginPath;          // --plugin PATH; empty: found beside the program
   std::string writeDefaultConfig;  // --write-default-config FILE; empty: normal run
+  std::string checkConfig;         // --check-config FILE; empty: normal run
   SettingOverrides overrides;      // --tcp PORT, --udp PORT, --timeout SECONDS
   OutputMode output = OutputMode::kText;  // --output text|jsonl|raw
   bool keepRetrying = false;              // --keep-retrying
@@ -26,8 +27,10 @@ extern const char kHostVersion[];
 // Parses argv[1..argc). Options take their value as the next argument or
 // after "=" (--tcp=9000). Returns false with `error` set for an unknown
 // argument, a missing, empty or unusable value, an option given twice, or
-// --tcp together with --udp. With --write-default-config only --plugin,
-// --tcp, --udp and --timeout have an effect.
+// --tcp together with --udp, port 0 (a port nobody would be told), or
+// --check-config together with --config or --write-default-config. With
+// --write-default-config only --plugin, --tcp, --udp and --timeout have an
+// effect; with --check-config only --tcp, --udp and --timeout.
 bool ParseHostOptions(int argc, const char* const* argv, HostOptions* options, std::string* error);
 
 }  // namespace lanfeed::host

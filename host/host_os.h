@@ -4,7 +4,9 @@
 // Texts (paths, messages) are UTF-8.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
+#include <ctime>
 #include <functional>
 #include <memory>
 #include <string>
@@ -22,6 +24,10 @@ std::string ExecutablePath();
 // True when `path` names an existing file (not a folder).
 bool FileExists(const std::string& path);
 
+// The local calendar time (the system's time zone) of `time`; false when
+// the system cannot tell it.
+bool LocalTime(std::time_t time, std::tm* local);
+
 // The program's arguments as UTF-8, argv[0] first. POSIX: `argv` as it is.
 // Windows: the wide command line (GetCommandLineW) split by
 // CommandLineToArgvW (the C runtime's quoting rules), so that arguments
@@ -37,15 +43,24 @@ enum class StandardStream { kOut, kErr };
 
 enum class WriteStatus {
   kWritten,  // `*written` bytes (at least 1) went out
+  kWaiting,  // nothing went out within the wait: the reader takes nothing now; call again
   kClosed,   // the reader is gone (a closed pipe): nothing more can go out
   kFailed,   // any other error; `*error` says which
 };
 
-// One write of at most `size` bytes (size > 0) to the stream, blocking while
-// the stream cannot take them. Interrupted writes are retried. On kClosed
-// and kFailed `*error` holds the system's text.
+// One write of at most `size` bytes (size > 0) to the stream. Interrupted
+// writes are retried. On kClosed and kFailed `*error` holds the system's
+// text.
+//
+// Where the system can tell how much a pipe takes (Linux), a write to a
+// pipe never blocks halfway: it waits at most `wait` for room, returning
+// kWaiting when there is none, and then writes only what fits. So when a
+// call returns, `*written` is exactly what went out, and a caller that
+// stops calling leaves nothing half written. Elsewhere (files, terminals,
+// Windows) the call blocks until the stream takes bytes, and `wait` has no
+// effect.
 WriteStatus WriteStream(StandardStream stream, const char* data, std::size_t size, std::size_t* written,
-                        std::string* error);
+                        std::string* error, std::chrono::milliseconds wait);
 
 // Ends the process at once with `code`, without waiting for other threads.
 // For a stop whose output thread is stuck in a write that never returns.

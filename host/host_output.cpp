@@ -21,7 +21,7 @@ HostOutput::HostOutput(OutputMode mode, StreamWriter* out, StreamWriter* err, Se
       err_(err),
       onServeFailure_(std::move(onServeFailure)),
       lines_([writer = mode == OutputMode::kText ? out : err](const std::string& line) {
-        writer->Write(line + "\n");
+        writer->Write(TextTimestamp(std::chrono::system_clock::now()) + " " + line + "\n");
       }) {}
 
 int32_t HostOutput::Deliver(const InputDataRecord* record) {
@@ -52,17 +52,51 @@ int32_t HostOutput::ShowFeedback(const FeedbackParams* params) {
 }
 
 int32_t HostOutput::WriteLog(int32_t level, const WChar* text) {
+  std::string utf8 = text != nullptr ? ToUtf8(text) : std::string();
   if (level == kLogError) {
-    errorLines_.fetch_add(1, std::memory_order_relaxed);
-    if (watching_.exchange(false) && onServeFailure_) onServeFailure_(text != nullptr ? ToUtf8(text) : "");
+    if (hostStops_.load() > 0) {
+      hostStopErrorLines_.fetch_add(1, std::memory_order_relaxed);
+    } else {
+      errorLines_.fetch_add(1, std::memory_order_relaxed);
+      if (watching_.exchange(false) && onServeFailure_) onServeFailure_(utf8);
+    }
   }
+  std::lock_guard<std::mutex> guard(logMutex_);
+  RepeatedLines::Decision decision = repeats_.Offer(level, utf8, RepeatedLines::Clock::now());
+  if (decision.before) WriteRepeated(*decision.before);
+  if (decision.write) WriteLogLine(level, text, utf8);
+  return 0;
+}
+
+void HostOutput::WriteLogLine(int32_t level, const WChar* text, const std::string& utf8) {
   if (mode_ == OutputMode::kJsonLines) {
     out_->Write(JsonLog(Now(), level, text));
   } else {
-    lines_.WriteLog(level, text);
+    lines_.Print("log " + std::to_string(level) + " " + utf8);
   }
-  return 0;
 }
+
+void HostOutput::WriteRepeated(const RepeatedLines::Summary& summary) {
+  if (mode_ == OutputMode::kJsonLines) {
+    out_->Write(JsonRepeated(Now(), summary.count, summary.level, summary.text));
+  } else {
+    lines_.Print("last line repeated " + std::to_string(summary.count) + " times");
+  }
+}
+
+void HostOutput::Tick() {
+  std::lock_guard<std::mutex> guard(logMutex_);
+  if (auto summary = repeats_.Tick(RepeatedLines::Clock::now())) WriteRepeated(*summary);
+}
+
+void HostOutput::FlushRepeats() {
+  std::lock_guard<std::mutex> guard(logMutex_);
+  if (auto summary = repeats_.Flush()) WriteRepeated(*summary);
+}
+
+void HostOutput::BeginHostStop() { hostStops_.fetch_add(1); }
+
+void HostOutput::EndHostStop() { hostStops_.fetch_sub(1); }
 
 int32_t HostOutput::SetStatusProperty(int32_t property, int32_t size, const void* value) {
   if (property == kListeningStatusProperty && size == static_cast<int32_t>(sizeof(int32_t)) && value != nullptr) {
@@ -96,13 +130,17 @@ HostOutput::Totals HostOutput::totals() const {
   totals.bytes = bytes_.load();
   totals.feedback = feedback_.load();
   totals.errorLines = errorLines_.load();
+  totals.hostStopErrorLines = hostStopErrorLines_.load();
   return totals;
 }
 
 std::string HostOutput::DescribeTotals(const Totals& t) {
   return "delivered " + Count(t.blocks, "block", "blocks") + " (" + Count(t.bytes, "byte", "bytes") + "), " +
          Count(t.feedback, "feedback request", "feedback requests") + ", " +
-         Count(t.errorLines, "error line", "error lines");
+         Count(t.errorLines, "error line", "error lines") +
+         (t.hostStopErrorLines > 0
+              ? " (" + std::to_string(t.hostStopErrorLines) + " more while the host stopped or moved the server)"
+              : std::string());
 }
 
 }  // namespace lanfeed::host

@@ -7,9 +7,15 @@
 //   raw    the delivered bytes on stdout, exactly and nothing else; the
 //          other events as text lines on stderr
 //
-// The host's own lines: Info goes with the events in text mode (stdout, as
-// is) and to stderr otherwise ("lanfeed-host: " first); Error always goes to
-// stderr with that prefix.
+// Text lines (stdout in text mode, stderr in raw mode) start with the local
+// time (TextTimestamp). The host's own lines: Info goes with the events in
+// text mode (stdout, time-stamped) and to stderr otherwise ("lanfeed-host: "
+// first); Error always goes to stderr with that prefix.
+//
+// A log line that repeats goes through RepeatedLines: after 10 copies in a
+// second one "last line repeated N times" line per second stands for the
+// rest (text: "last line repeated N times"; jsonl: the event "repeated").
+// The totals count every copy.
 //
 // Thread-safety: the plug-in calls the four services from several threads at
 // once; every member may be called from any thread. Output goes through the
@@ -24,6 +30,7 @@
 #include <string>
 
 #include "host/console_host_services.h"
+#include "host/repeated_lines.h"
 #include "host/stream_writer.h"
 #include "plugin/host_services.h"
 
@@ -51,15 +58,33 @@ class HostOutput final : public HostServices {
   // line goes to the serve-failure handler and ends the watch.
   void WatchServing();
 
+  // Between these two calls the host itself stops the plug-in's server
+  // (removing its consumer, moving the server on a reload, uninitialising
+  // the plug-in): the error lines the plug-in writes meanwhile are its
+  // report of that stop, counted as hostStopErrorLines, not as errorLines.
+  // The calls run on the host's main thread; the plug-in joins the threads
+  // that write those lines before its calls return.
+  void BeginHostStop();
+  void EndHostStop();
+
+  // Writes the summary of held-back repeated lines that is due (see
+  // RepeatedLines::Tick); the host calls it about four times a second.
+  void Tick();
+  // Writes the summary of every held-back repeated line now (at a stop).
+  void FlushRepeats();
+
   struct Totals {
     uint64_t blocks = 0;      // Deliver calls
     uint64_t bytes = 0;       // bytes in them
     uint64_t feedback = 0;    // ShowFeedback calls
-    uint64_t errorLines = 0;  // WriteLog calls at level 1
+    uint64_t errorLines = 0;  // WriteLog calls at level 1, but for:
+    uint64_t hostStopErrorLines = 0;  // ... those during a stop the host asked for
   };
   Totals totals() const;
 
-  // "delivered 3 blocks (15 bytes), 3 feedback requests, 0 error lines"
+  // "delivered 3 blocks (15 bytes), 3 feedback requests, 0 error lines",
+  // followed by " (2 more while the host stopped or moved the server)" when there
+  // were such lines.
   static std::string DescribeTotals(const Totals& totals);
 
  private:
@@ -69,11 +94,19 @@ class HostOutput final : public HostServices {
   const ServeFailureHandler onServeFailure_;
   ConsoleHostServices lines_;  // text lines: stdout in text mode, stderr in raw mode
 
+  void WriteLogLine(int32_t level, const WChar* text, const std::string& utf8);
+  void WriteRepeated(const RepeatedLines::Summary& summary);
+
+  std::mutex logMutex_;  // the repeat decision and the writes it decides
+  RepeatedLines repeats_;
+  std::atomic<int> hostStops_{0};
+
   std::atomic<bool> watching_{false};
   std::atomic<uint64_t> blocks_{0};
   std::atomic<uint64_t> bytes_{0};
   std::atomic<uint64_t> feedback_{0};
   std::atomic<uint64_t> errorLines_{0};
+  std::atomic<uint64_t> hostStopErrorLines_{0};
 };
 
 }  // namespace lanfeed::host

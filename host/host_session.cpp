@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "host/config_check.h"
 #include "host/config_overrides.h"
 #include "host/default_config.h"
 #include "host/host_os.h"
@@ -33,6 +34,7 @@ bool HostSession::Load(std::string* error) {
       *error = FormatXmlError(options_.configFile, xmlError);
       return false;
     }
+    WarnAbout(*fileTree_);
   }
 
   pluginPath_ = options_.pluginPath;
@@ -71,6 +73,12 @@ bool HostSession::Load(std::string* error) {
 bool HostSession::WriteDefaults(std::string* error) {
   ApplyOverrides(options_.overrides, &defaults_);
   return SaveDefaultConfigFile(&defaults_, options_.writeDefaultConfig, error);
+}
+
+void HostSession::WarnAbout(const ConfigTree& tree) {
+  for (const ConfigFinding& finding : CheckConfiguration(tree, options_.overrides)) {
+    output_->Error("warning: " + FormatFinding(options_.configFile, finding));
+  }
 }
 
 void HostSession::UseConfiguration(std::unique_ptr<ConfigTree> tree) {
@@ -115,14 +123,18 @@ void HostSession::Reload(const std::string& requestName) {
                    "; the running configuration stays");
     return;
   }
+  WarnAbout(*tree);
   DeviceSettings before = settings_;
   ApplyOverrides(options_.overrides, tree.get());
   bool moves = MovesTheServer(before, EffectiveSettings(tree->root()));
+  // A move stops the old server: its error lines are the host's doing.
+  if (moves) output_->BeginHostStop();
   if (moves && consumerAdded_) {
     loader_.plugin()->RemoveConsumer(kConsumer);
     consumerAdded_ = false;
   }
   UseConfiguration(std::move(tree));
+  if (moves) output_->EndHostStop();
   output_->Info("re-read " + options_.configFile + " on " + requestName + ": " + DescribeSettings(settings_));
   if (moves) AddConsumer();
 }
@@ -130,10 +142,12 @@ void HostSession::Reload(const std::string& requestName) {
 void HostSession::Stop() {
   IInputPlugin* plugin = loader_.plugin();
   if (plugin != nullptr && initialized_) {
+    output_->BeginHostStop();
     if (consumerAdded_) plugin->RemoveConsumer(kConsumer);
     consumerAdded_ = false;
     plugin->Uninitialize();
     initialized_ = false;
+    output_->EndHostStop();
   }
   loader_.Release();  // DestroyInstance, ReleaseCVClassFactory, unload
 }

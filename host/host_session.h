@@ -30,7 +30,8 @@ class HostSession {
   HostSession(const HostSession&) = delete;
   HostSession& operator=(const HostSession&) = delete;
 
-  // Reads the --config file, finds and loads the plug-in, creates its
+  // Reads the --config file (what the plug-in will not use as written goes
+  // to stderr as warnings: CheckConfiguration), finds and loads the plug-in, creates its
   // object, Initialize, WriteDefaultConfig. False with `error` set (nothing
   // stays loaded) when any of it fails.
   bool Load(std::string* error);
@@ -44,8 +45,8 @@ class HostSession {
   // Says what listens through the output.
   void Start();
 
-  // Re-reads the --config file (the request is named `requestName`) and
-  // applies it with the overrides. A file that cannot be used is reported
+  // Re-reads the --config file (the request is named `requestName`), warns
+  // about it as Load does, and applies it with the overrides. A file that cannot be used is reported
   // and the running configuration stays.
   void Reload(const std::string& requestName);
 
@@ -60,6 +61,7 @@ class HostSession {
   // Configure with `tree` (overrides applied), which becomes the running one.
   void UseConfiguration(std::unique_ptr<ConfigTree> tree);
   void AddConsumer();
+  void WarnAbout(const ConfigTree& tree);
 
   const HostOptions options_;
   HostOutput* const output_;

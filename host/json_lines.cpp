@@ -71,11 +71,11 @@ std::string JsonDelivery(const std::string& time, const InputDataRecord& record)
   json["length"] = record.DataLength;
   std::string_view data;
   if (record.Data != nullptr) data = {reinterpret_cast<const char*>(record.Data), record.DataLength};
-  if (IsValidUtf8(data)) {
-    json["data"] = data;
-  } else {
-    json["data_base64"] = Base64(data);
-  }
+  // data_base64 on every delivery, so that a reader has one field it can
+  // rely on wherever a receive split the stream; data in addition when the
+  // block on its own is valid UTF-8.
+  json["data_base64"] = Base64(data);
+  if (IsValidUtf8(data)) json["data"] = data;
   return Line(json);
 }
 
@@ -96,6 +96,14 @@ std::string JsonLog(const std::string& time, int32_t level, const WChar* text) {
   Json json = Event(time, "log");
   json["level"] = level;
   json["text"] = text != nullptr ? ToUtf8(text) : std::string();
+  return Line(json);
+}
+
+std::string JsonRepeated(const std::string& time, uint64_t count, int32_t level, const std::string& text) {
+  Json json = Event(time, "repeated");
+  json["count"] = count;
+  json["level"] = level;
+  json["text"] = text;  // from ToUtf8: valid UTF-8
   return Line(json);
 }
 

@@ -3,15 +3,21 @@
 // chosen output mode, until it is asked to stop. See kHostUsage for the
 // command line and host_session.h for the calling order.
 //
-// Exit codes: 0 after a clean stop or a written default configuration; 1
+// Exit codes: 0 after a clean stop, a written default configuration or a
+// configuration check with nothing to say; 1
 // when the configuration, the plug-in, the socket or the output fails
 // (output that could not be written at a stop included); 2 for a bad
 // command line.
 #include <chrono>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "host/config_check.h"
+#include "host/config_overrides.h"
+#include "host/config_tree.h"
+#include "host/default_config.h"
 #include "host/host_events.h"
 #include "host/host_options.h"
 #include "host/host_os.h"
@@ -29,6 +35,8 @@ using namespace std::chrono_literals;
 // second; whatever is left then is counted and the process ends.
 constexpr auto kStdoutGrace = 1000ms;
 constexpr auto kStderrGrace = 1300ms;
+// How often the summary of a repeated log line is looked at.
+constexpr auto kTickInterval = 250ms;
 
 std::string ProtocolAndPort(const lanfeed::DeviceSettings& settings) {
   return std::string(settings.Protocol == lanfeed::kProtocolUdp ? "UDP" : "TCP") + " port " +
@@ -38,7 +46,13 @@ std::string ProtocolAndPort(const lanfeed::DeviceSettings& settings) {
 // Waits for events until one ends the host; returns the exit code.
 int Serve(HostSession* session, HostEvents* events, HostOutput* output) {
   for (;;) {
-    HostEvent event = events->Wait();
+    std::optional<HostEvent> next = events->WaitFor(kTickInterval);
+    if (!next) {
+      output->Tick();
+      continue;
+    }
+    HostEvent event = std::move(*next);
+    output->Tick();
     switch (event.kind) {
       case HostEvent::kReload: session->Reload(event.detail); break;
       case HostEvent::kStop: output->Info("stopping on " + event.detail); return 0;
@@ -49,6 +63,25 @@ int Serve(HostSession* session, HostEvents* events, HostOutput* output) {
         return 1;
     }
   }
+}
+
+// --check-config: the findings on stdout, one per line, then what the
+// plug-in will serve. 0 when there is nothing to say, 1 otherwise.
+int CheckConfigFile(const HostOptions& options) {
+  ConfigTree tree;
+  XmlError xmlError;
+  if (!tree.LoadFile(options.checkConfig, &xmlError)) {
+    std::fprintf(stderr, "lanfeed-host: %s\n", FormatXmlError(options.checkConfig, xmlError).c_str());
+    return 1;
+  }
+  std::vector<ConfigFinding> findings = CheckConfiguration(tree, options.overrides);
+  std::string text;
+  for (const ConfigFinding& finding : findings) text += FormatFinding(options.checkConfig, finding) + "\n";
+  if (findings.empty()) text += options.checkConfig + ": the plug-in uses every value as written\n";
+  ApplyOverrides(options.overrides, &tree);
+  text += options.checkConfig + ": the plug-in will serve " + DescribeSettings(EffectiveSettings(tree.root())) + "\n";
+  bool written = std::fputs(text.c_str(), stdout) >= 0 && std::fflush(stdout) == 0;
+  return written && findings.empty() ? 0 : 1;
 }
 
 // Stops the signal watcher's calls before what they use goes.
@@ -106,6 +139,7 @@ int Run(const HostOptions& options, os::SignalWatcher* signals) {
     }
     session.Stop();
   }
+  output.FlushRepeats();
   if (served && options.output == OutputMode::kText) output.Info("stopped");  // the other modes: the summary
 
   auto ended = served ? events.endTime() : std::chrono::steady_clock::now();
@@ -145,5 +179,6 @@ int main(int argc, char** argv) {
                                 : std::fprintf(stdout, "lanfeed-host %s\n", kHostVersion) >= 0;
     return written && std::fflush(stdout) == 0 ? 0 : 1;
   }
+  if (!options.checkConfig.empty()) return CheckConfigFile(options);
   return Run(options, &signals);
 }

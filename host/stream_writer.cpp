@@ -50,11 +50,14 @@ bool StreamWriter::Finish(std::chrono::steady_clock::time_point deadline) {
   if (drained_.wait_until(lock, deadline, [&] { return failed_ || (pending_.empty() && inFlight_ == 0); })) {
     return !failed_;
   }
-  // Too late: nothing more goes out. The thread ends after the write it is
-  // in, if that ever returns.
+  // Too late: nothing more goes out. A write that waits for room gives up
+  // within kWriteWait; once the thread is out of it, what it wrote is
+  // known exactly. A write that blocks (not a pipe) may never return.
   abandoned_ = true;
   unwritten_ += pending_.size();
   pending_.clear();
+  work_.notify_one();
+  drained_.wait_for(lock, kWriteWait + kWriteWait / 2, [&] { return !writing_; });
   return false;
 }
 
@@ -70,7 +73,7 @@ bool StreamWriter::failed() const {
 
 bool StreamWriter::writeInProgress() const {
   std::lock_guard<std::mutex> guard(mutex_);
-  return inFlight_ != 0;
+  return writing_;
 }
 
 void StreamWriter::Run() {
@@ -87,20 +90,25 @@ void StreamWriter::Run() {
     std::size_t offset = 0;
     std::string error;
     os::WriteStatus status = os::WriteStatus::kWritten;
+    lock.lock();
+    writing_ = true;
+    lock.unlock();
     while (offset < writing.size()) {
       std::size_t written = 0;
-      status = os::WriteStream(stream_, writing.data() + offset, writing.size() - offset, &written, &error);
-      if (status != os::WriteStatus::kWritten) break;
-      offset += written;
+      status =
+          os::WriteStream(stream_, writing.data() + offset, writing.size() - offset, &written, &error, kWriteWait);
+      if (status == os::WriteStatus::kWritten) offset += written;
       lock.lock();
       inFlight_ = writing.size() - offset;
       bool abandoned = abandoned_;
       lock.unlock();
-      if (abandoned) break;
+      if (status == os::WriteStatus::kWaiting) status = os::WriteStatus::kWritten;  // nothing went out: go on
+      if (status != os::WriteStatus::kWritten || abandoned) break;
     }
     writing.clear();
 
     lock.lock();
+    writing_ = false;
     if (status != os::WriteStatus::kWritten) {
       failed_ = true;
       unwritten_ += inFlight_ + pending_.size();
@@ -118,7 +126,10 @@ void StreamWriter::Run() {
     }
     unwritten_ += inFlight_;  // left over when Finish gave up
     inFlight_ = 0;
-    if (abandoned_) return;
+    if (abandoned_) {
+      drained_.notify_all();
+      return;
+    }
     if (pending_.empty()) drained_.notify_all();
   }
 }

@@ -10,7 +10,9 @@
 // - After BeginStop, Write never waits: bytes that do not fit are counted as
 //   not written. Finish(deadline) then waits at most until the deadline for
 //   the queue to drain; whatever is still queued or half written then counts
-//   as not written too.
+//   as not written too. Where os::WriteStream never blocks halfway (pipes on
+//   Linux) that count is exact: the bytes a reader can still read after the
+//   stop are never among them.
 // - A failed write (a closed pipe, a full disk) ends the writing: the failure
 //   handler is called once, on the writer's thread, and everything queued or
 //   written later counts as not written.
@@ -43,6 +45,9 @@ class StreamWriter {
   // Bytes queued before Write waits. A single Write larger than this is
   // still accepted when the queue is empty.
   static constexpr std::size_t kDefaultCapacity = 256 * 1024;
+  // How long one write waits for a reader that takes nothing before the
+  // thread looks whether it is still to write (see os::WriteStream).
+  static constexpr std::chrono::milliseconds kWriteWait{100};
 
   // Writes to `stream` through os::WriteStream.
   StreamWriter(os::StandardStream stream, FailureHandler onFailure, std::size_t capacity = kDefaultCapacity);
@@ -62,7 +67,8 @@ class StreamWriter {
   // BeginStop, then waits until everything queued is written, the writer
   // has failed, or `deadline` has passed. True when everything was written.
   // After a deadline nothing more goes out: what is left counts as not
-  // written, and the thread ends as soon as its current write returns.
+  // written, and the thread ends as soon as its current write returns;
+  // Finish waits up to 1.5 kWriteWait more for that.
   bool Finish(std::chrono::steady_clock::time_point deadline);
 
   // Bytes handed to Write that did not go out (so far).
@@ -92,6 +98,7 @@ class StreamWriter {
   bool stopping_ = false;
   bool failed_ = false;
   bool abandoned_ = false;  // Finish gave up: nothing more goes out
+  bool writing_ = false;    // the thread is inside os::WriteStream
   bool quit_ = false;
   std::thread thread_;  // last: starts after every member above exists
 };

@@ -28,8 +28,9 @@ lanfeed_install_packages() {
   DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 }
 
+# lintian checks the Debian package in the host's package test.
 LANFEED_NATIVE_PACKAGES=(cmake ninja-build g++ googletest libgtest-dev libgmock-dev libpugixml-dev
-  nlohmann-json3-dev dpkg-dev)
+  nlohmann-json3-dev dpkg-dev lintian)
 # wine32:i386 runs the i686 build's tests (32-bit programs, as WoW64 runs
 # them on Windows); dpkg-dev unpacks Debian's pugixml source for
 # scripts/mingw-pugixml.

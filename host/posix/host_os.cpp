@@ -1,11 +1,16 @@
 // lanfeed-host's OS services on POSIX (Linux).
 #include "host/host_os.h"
 
+#include <fcntl.h>
+#include <limits.h>
+#include <poll.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <system_error>
@@ -32,6 +37,8 @@ bool FileExists(const std::string& path) {
   return stat(path.c_str(), &info) == 0 && !S_ISDIR(info.st_mode);
 }
 
+bool LocalTime(std::time_t time, std::tm* local) { return localtime_r(&time, local) != nullptr; }
+
 std::vector<std::string> CommandLineArguments(int argc, char** argv) { return std::vector<std::string>(argv, argv + argc); }
 
 void PrepareProcess() {
@@ -40,11 +47,47 @@ void PrepareProcess() {
   signal(SIGPIPE, SIG_IGN);
 }
 
+namespace {
+// What a pipe on `fd` holds at most, or 0 when `fd` is no pipe (or the
+// system does not say). Read once per stream: a pipe resized later only
+// makes the room computed below smaller than it is.
+int PipeCapacity(int fd) {
+  struct stat info;
+  if (fstat(fd, &info) != 0 || !S_ISFIFO(info.st_mode)) return 0;
+  int capacity = fcntl(fd, F_GETPIPE_SZ);
+  return capacity > 0 ? capacity : 0;
+}
+
+// Bytes that a write to the pipe takes without blocking: its capacity, less
+// what it holds, less one page for a page the reader has only partly read.
+// Negative or 0: no room that can be counted on.
+long PipeRoom(int fd, int capacity) {
+  int queued = 0;
+  if (ioctl(fd, FIONREAD, &queued) != 0) return -1;
+  return static_cast<long>(capacity) - queued - static_cast<long>(sysconf(_SC_PAGESIZE));
+}
+}  // namespace
+
 WriteStatus WriteStream(StandardStream stream, const char* data, std::size_t size, std::size_t* written,
-                        std::string* error) {
+                        std::string* error, std::chrono::milliseconds wait) {
   int fd = stream == StandardStream::kOut ? STDOUT_FILENO : STDERR_FILENO;
+  static const int kCapacity[2] = {PipeCapacity(STDOUT_FILENO), PipeCapacity(STDERR_FILENO)};
+  const int capacity = kCapacity[stream == StandardStream::kOut ? 0 : 1];
   for (;;) {
-    ssize_t n = write(fd, data, size);
+    std::size_t chunk = size;
+    if (capacity > 0) {
+      long room = PipeRoom(fd, capacity);
+      if (room > 0) {
+        chunk = std::min(size, static_cast<std::size_t>(room));
+      } else {
+        // POLLOUT on a pipe means a free page: PIPE_BUF bytes then never block.
+        pollfd ready{fd, POLLOUT, 0};
+        int polled = poll(&ready, 1, static_cast<int>(wait.count()));
+        if (polled == 0 || (polled < 0 && errno == EINTR)) return WriteStatus::kWaiting;
+        chunk = std::min<std::size_t>(size, PIPE_BUF);
+      }
+    }
+    ssize_t n = write(fd, data, chunk);
     if (n > 0) {
       *written = static_cast<std::size_t>(n);
       return WriteStatus::kWritten;

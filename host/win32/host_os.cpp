@@ -35,6 +35,8 @@ bool FileExists(const std::string& path) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
+bool LocalTime(std::time_t time, std::tm* local) { return localtime_s(local, &time) == 0; }
+
 std::vector<std::string> CommandLineArguments(int argc, char** argv) {
   int count = 0;
   LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
@@ -56,7 +58,7 @@ void PrepareProcess() {
 }
 
 WriteStatus WriteStream(StandardStream stream, const char* data, std::size_t size, std::size_t* written,
-                        std::string* error) {
+                        std::string* error, std::chrono::milliseconds /*wait*/) {
   HANDLE handle = GetStdHandle(stream == StandardStream::kOut ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);
   if (handle == nullptr || handle == INVALID_HANDLE_VALUE) {
     *error = "no such stream";

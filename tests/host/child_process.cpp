@@ -32,6 +32,15 @@ bool ChildProcess::WaitForOutput(const std::function<bool(const std::string&)>& 
   return WaitFor([&] { return done(out_); }, timeout);
 }
 
+bool ChildProcess::ReadRestOfStdout(std::chrono::milliseconds timeout) {
+  readStdout_ = true;
+  auto deadline = Clock::now() + timeout;
+  while (Clock::now() < deadline) {
+    if (!Pump(std::chrono::milliseconds(50))) return true;  // both pipes at their end
+  }
+  return false;
+}
+
 void ChildProcess::ReadFor(std::chrono::milliseconds time) {
   WaitFor([] { return false; }, time);
 }
@@ -40,27 +49,44 @@ bool ChildProcess::WaitForError(const std::string& text, std::chrono::millisecon
   return WaitFor([&] { return err_.find(text) != std::string::npos; }, timeout);
 }
 
+std::string WithoutTextTime(const std::string& line) {
+  static const char kPattern[] = "0000-00-00 00:00:00.000 ";  // 0: a digit
+  if (line.size() < sizeof(kPattern) - 1) return line;
+  for (std::size_t i = 0; i + 1 < sizeof(kPattern); ++i) {
+    bool digit = line[i] >= '0' && line[i] <= '9';
+    if (kPattern[i] == '0' ? !digit : line[i] != kPattern[i]) return line;
+  }
+  return line.substr(sizeof(kPattern) - 1);
+}
+
 std::vector<std::string> ChildProcess::OutLines() const {
   std::vector<std::string> lines;
   std::istringstream in(out_);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  for (std::string line; std::getline(in, line);) lines.push_back(WithoutTextTime(line));
   return lines;
 }
 
+namespace {
+// True when a whole line of `out` (time stamp left out) satisfies `match`.
+bool AnyWholeLine(const std::string& out, const std::function<bool(const std::string&)>& match) {
+  std::size_t begin = 0;
+  for (std::size_t end; (end = out.find('\n', begin)) != std::string::npos; begin = end + 1) {
+    if (match(WithoutTextTime(out.substr(begin, end - begin)))) return true;
+  }
+  return false;
+}
+}  // namespace
+
 bool ChildProcess::WaitForLine(const std::string& line, std::chrono::milliseconds timeout) {
   return WaitForOutput(
-      [&](const std::string& out) {
-        return out.rfind(line + "\n", 0) == 0 || out.find("\n" + line + "\n") != std::string::npos;
-      },
+      [&](const std::string& out) { return AnyWholeLine(out, [&](const std::string& l) { return l == line; }); },
       timeout);
 }
 
 bool ChildProcess::WaitForLineStartingWith(const std::string& prefix, std::chrono::milliseconds timeout) {
   return WaitForOutput(
       [&](const std::string& out) {
-        std::size_t at = out.rfind(prefix, 0) == 0 ? 0 : out.find("\n" + prefix);
-        if (at == std::string::npos) return false;
-        return out.find('\n', at + 1) != std::string::npos;  // the whole line has arrived
+        return AnyWholeLine(out, [&](const std::string& l) { return l.rfind(prefix, 0) == 0; });
       },
       timeout);
 }

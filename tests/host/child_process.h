@@ -29,6 +29,9 @@ struct ExitStatus {
   std::string text;     // how it ended, for failure messages
 };
 
+// `line` without the text output's leading time stamp, if it has one.
+std::string WithoutTextTime(const std::string& line);
+
 class ChildProcess {
  public:
   ChildProcess();
@@ -44,6 +47,8 @@ class ChildProcess {
 
   // Reads output until `done(stdout so far)` holds or `timeout` passes.
   bool WaitForOutput(const std::function<bool(const std::string&)>& done, std::chrono::milliseconds timeout);
+  // The line matching below leaves out the time stamp that starts the text
+  // output's lines ("2024-05-01 09:30:00.123 ").
   // Waits for a whole stdout line equal to `line`.
   bool WaitForLine(const std::string& line, std::chrono::milliseconds timeout);
   // Waits for a stdout line that starts with `prefix`.
@@ -56,6 +61,9 @@ class ChildProcess {
   // From now on stdout is never read: once its pipe is full, the child's
   // writes to it block.
   void StopReadingStdout() { readStdout_ = false; }
+  // Reads stdout again, to its end (after the child has exited), for at
+  // most `timeout`. True when the end was reached.
+  bool ReadRestOfStdout(std::chrono::milliseconds timeout);
   // Closes the reading end of stdout once `bytes` have been read, as
   // `| head -c BYTES` does; out() keeps those bytes only.
   void CloseStdoutAfter(std::size_t bytes) { closeStdoutAfter_ = bytes; }
@@ -76,6 +84,7 @@ class ChildProcess {
 
   const std::string& out() const { return out_; }
   const std::string& err() const { return err_; }
+  // stdout's lines, each without its text time stamp.
   std::vector<std::string> OutLines() const;
 
   // Defined by each backend.

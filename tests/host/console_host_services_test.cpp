@@ -24,8 +24,14 @@ TEST(EscapeBytes, ShowsPrintableTextAndEscapesTheRest) {
   };
   const Case cases[] = {
       {"hello", "hello"},
-      {"a\nb\r\t", "a\\x0ab\\x0d\\x09"},
+      {"a\nb\r\t", "a\\nb\\r\\t"},
       {std::string("\0\x7f\x80\xff", 4), "\\x00\\x7f\\x80\\xff"},
+      // Printable UTF-8 as text; C1 controls, invalid and cut sequences as bytes.
+      {"\xE2\x82\xAC \xF0\x9F\x98\x80 \xC3\xA9", "\xE2\x82\xAC \xF0\x9F\x98\x80 \xC3\xA9"},
+      {"\xC2\x85\xC2\xA0", "\\xc2\\x85\xC2\xA0"},
+      {"\xE2\x82", "\\xe2\\x82"},
+      {"\xC0\xAF\xED\xA0\x80", "\\xc0\\xaf\\xed\\xa0\\x80"},
+      {"\x82\xAC\xE2\x82\xAC", "\\x82\\xac\xE2\x82\xAC"},
       {"say \"hi\" \\o/", "say \\\"hi\\\" \\\\o/"},
       {"~ !", "~ !"},
       {"", ""},
@@ -39,6 +45,9 @@ TEST(EscapeBytes, CutsLongDataWithANote) {
   EXPECT_EQ(shown, std::string(200, 'x') + "... (50 more bytes)");
   EXPECT_EQ(Escape(std::string(200, 'y')), std::string(200, 'y')) << "exactly the limit is not cut";
   EXPECT_EQ(Escape("\x01\x02\x03", 2), "\\x01\\x02... (1 more bytes)");
+  // A character is never cut in two: it goes with the rest.
+  EXPECT_EQ(Escape("ab\xE2\x82\xAC", 3), "ab... (3 more bytes)");
+  EXPECT_EQ(Escape("ab\xE2\x82\xAC", 5), "ab\xE2\x82\xAC");
 }
 
 TEST(ConsoleHostServices, PrintsOneLinePerCall) {
@@ -74,7 +83,7 @@ TEST(ConsoleHostServices, PrintsOneLinePerCall) {
   services.Print("own line");
 
   const std::vector<std::string> expected = {
-      "deliver consumer=7 length=3 data=\"ok\\x0a\"",
+      "deliver consumer=7 length=3 data=\"ok\\n\"",
       "feedback flags=0xd beeper=on time=300 freq=3000 volume=1 led=off time=100 color=2 wave=on "
       "path=\"\\Sounds\\d\xC3\xA9ja.wav\" vibrator=on time=50",
       "feedback flags=0x0 beeper=off time=300 freq=3000 volume=1 led=off time=100 color=2 wave=off "
@@ -131,12 +140,12 @@ TEST(HostOptions, ParsesTheThreeOptions) {
 }
 
 TEST(HostOptions, ParsesTheServingOptions) {
-  const char* argv[] = {"lanfeed-host", "--udp=0", "--timeout", "2147483647", "--output", "raw", "--keep-retrying"};
+  const char* argv[] = {"lanfeed-host", "--udp=1", "--timeout", "2147483647", "--output", "raw", "--keep-retrying"};
   HostOptions options;
   std::string error;
   ASSERT_TRUE(ParseHostOptions(7, argv, &options, &error)) << error;
   EXPECT_EQ(options.overrides.protocol, 0);
-  EXPECT_EQ(options.overrides.port, 0);
+  EXPECT_EQ(options.overrides.port, 1);
   EXPECT_EQ(options.overrides.tcpTimeout, 2147483647);
   EXPECT_EQ(options.output, OutputMode::kRaw);
   EXPECT_TRUE(options.keepRetrying);
@@ -162,9 +171,9 @@ TEST(HostOptions, RejectsWhatItCannotUse) {
       {{"--plugin", "a", "--plugin", "b"}, "--plugin given twice"},
       {{"--port", "5"}, "unknown argument '--port'"},
       {{"c.xml"}, "unknown argument 'c.xml'"},
-      {{"--tcp", "65536"}, "--tcp: '65536' is not a port number (0 to 65535)"},
-      {{"--udp=+5"}, "--udp: '+5' is not a port number (0 to 65535)"},
-      {{"--tcp", "99999999999"}, "--tcp: '99999999999' is not a port number (0 to 65535)"},
+      {{"--tcp", "65536"}, "--tcp: '65536' is not a port number (1 to 65535)"},
+      {{"--udp=+5"}, "--udp: '+5' is not a port number (1 to 65535)"},
+      {{"--tcp", "99999999999"}, "--tcp: '99999999999' is not a port number (1 to 65535)"},
       {{"--timeout", "2147483648"}, "--timeout: '2147483648' is not a number of seconds"},
       {{"--timeout", " 5"}, "--timeout: ' 5' is not a number of seconds"},
       {{"--tcp", "1", "--udp", "2"}, "--tcp and --udp exclude each other"},
@@ -172,6 +181,10 @@ TEST(HostOptions, RejectsWhatItCannotUse) {
       {{"--keep-retrying=yes"}, "--keep-retrying takes no value"},
       {{"-h", "--help"}, "--help given twice"},
       {{"--tcp="}, "--tcp needs a value"},
+      {{"--udp", "0"},
+       "--udp: port 0 would be a free port that the system picks and nobody is told; give a port from 1 to 65535"},
+      {{"--check-config", "a.xml", "--config", "b.xml"}, "--check-config excludes --config"},
+      {{"--write-default-config", "a.xml", "--check-config", "b.xml"}, "--check-config excludes --write-default-config"},
   };
   for (const Case& c : cases) {
     std::vector<const char*> argv = {"lanfeed-host"};
@@ -224,7 +237,8 @@ TEST(JsonLines, OneObjectPerEvent) {
   const uint8_t text[] = {'a', '"', '\n'};
   InputDataRecord record{3, {0, 4, 0, 0, 0}, 3, text};
   EXPECT_EQ(JsonDelivery("T", record),
-            "{\"time\":\"T\",\"event\":\"deliver\",\"consumer\":3,\"length\":3,\"data\":\"a\\\"\\n\"}\n");
+            "{\"time\":\"T\",\"event\":\"deliver\",\"consumer\":3,\"length\":3,\"data_base64\":\"YSIK\","
+            "\"data\":\"a\\\"\\n\"}\n");
   const uint8_t binary[] = {0xFF};
   record.Data = binary;
   record.DataLength = 1;
@@ -244,6 +258,8 @@ TEST(JsonLines, OneObjectPerEvent) {
             "{\"time\":\"T\",\"event\":\"feedback\",\"flags\":3,\"led_time\":65535,\"led_color\":2,"
             "\"beeper_time\":-1,\"beeper_freq\":3000,\"beeper_volume\":0,\"wave_file\":\"\\\\d\xC3\xA9ja.wav\","
             "\"vibrator_time\":50}\n");
+  EXPECT_EQ(JsonRepeated("T", 990, 1, "x\"y"),
+            "{\"time\":\"T\",\"event\":\"repeated\",\"count\":990,\"level\":1,\"text\":\"x\\\"y\"}\n");
   EXPECT_EQ(JsonLog("T", 1, LF_TEXT("tab\there")),
             "{\"time\":\"T\",\"event\":\"log\",\"level\":1,\"text\":\"tab\\there\"}\n");
   int32_t listening = 1;

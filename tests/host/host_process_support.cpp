@@ -153,6 +153,11 @@ void RequestStop(ChildProcess* child, StopRequest request) {
   EXPECT_TRUE(child->RequestStop(request, &reason)) << reason;
 }
 
+bool HasLine(const ChildProcess& child, const std::string& line) {
+  std::vector<std::string> lines = child.OutLines();
+  return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+
 std::string StoppingLine(StopRequest request) {
   return std::string("stopping on ") + ChildProcess::StopName(request);
 }

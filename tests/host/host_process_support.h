@@ -106,6 +106,9 @@ void StartHost(ChildProcess* child, std::vector<std::string> args);
 // Test names and messages show a request by its name.
 inline void PrintTo(StopRequest request, std::ostream* out) { *out << ChildProcess::StopName(request); }
 
+// True when stdout holds a whole line equal to `line` (time stamps left out).
+bool HasLine(const ChildProcess& child, const std::string& line);
+
 // Sends `request`; fails the test when it cannot be delivered.
 void RequestStop(ChildProcess* child, StopRequest request);
 // The host's line for a stop on `request`: "stopping on SIGINT", ...

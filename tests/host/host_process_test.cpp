@@ -10,13 +10,16 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <optional>
 #include <random>
+#include <sstream>
 #include <regex>
 #include <string>
 #include <thread>
 
 #include "host/config_tree.h"
 #include "host/default_config.h"
+#include "host/json_lines.h"
 #include "tests/config/device_read_cases.h"
 #include "tests/host/child_process.h"
 #include "tests/host/host_process_support.h"
@@ -78,6 +81,60 @@ TEST_F(LanFeedHostProcess, WritesAnEditableDefaultConfiguration) {
   ExpectSettings(host::EffectiveSettings(tree.root()), {});
 }
 
+TEST_F(LanFeedHostProcess, CheckConfigListsEveryUnusableValueAndARunWarnsOfThem) {
+  TempFolder folder;
+  const std::string bad = folder.File("bad.xml");
+  WriteText(bad,
+            "<Plugin>\n"
+            "  <Device>\n"
+            "    <Protocol>2</Protocol>\n"
+            "    <Port>70000</Port>\n"
+            "    <TCPTimeout>-5</TCPTimeout>\n"
+            "    <Feedback><OnDispatch><Beeper><Freq>abc</Freq></Beeper></OnDispatch></Feedback>\n"
+            "    <Colour>1</Colour>\n"
+            "  </Device>\n"
+            "</Plugin>\n");
+  const std::vector<std::string> expected = {
+      bad + ":3: Device/Protocol \"2\": out of range (0 UDP, 1 TCP); the plug-in uses 1 (TCP)",
+      bad + ":4: Device/Port \"70000\": out of range (0 to 65535); the plug-in uses 58627",
+      bad + ":5: Device/TCPTimeout \"-5\": out of range (0 and up); the plug-in uses 60 s",
+      bad + ":6: Device/Feedback/OnDispatch/Beeper/Freq \"abc\": not a number; the plug-in uses 0",
+      bad + ":7: Device/Colour \"1\": unknown element; the plug-in ignores it",
+  };
+  {
+    ChildProcess check;
+    StartHost(&check, {"--check-config", bad});
+    EXPECT_EQ(ExitCode(&check, kStepTimeout), 1);
+    std::vector<std::string> lines = check.OutLines();
+    ASSERT_EQ(lines.size(), expected.size() + 1) << Dump(check);
+    for (std::size_t i = 0; i < expected.size(); ++i) EXPECT_EQ(lines[i], expected[i]);
+    EXPECT_EQ(lines.back(), bad + ": the plug-in will serve TCP port 58627, time-out 60 s");
+  }
+  {
+    const std::string defaults = folder.File("default.xml");
+    ChildProcess write;
+    StartHost(&write, {"--write-default-config", defaults});
+    ASSERT_EQ(ExitCode(&write, kStepTimeout), 0) << Dump(write);
+    ChildProcess check;
+    StartHost(&check, {"--check-config", defaults});
+    EXPECT_EQ(ExitCode(&check, kStepTimeout), 0) << Dump(check);
+    EXPECT_EQ(check.out(), defaults + ": the plug-in uses every value as written\n" + defaults +
+                               ": the plug-in will serve TCP port 58627, time-out 60 s\n");
+  }
+  // A run warns on stderr and serves all the same; --tcp replaces the
+  // protocol and the port, which then are not reported.
+  int port = FreePort(kSockStream);
+  ASSERT_NE(port, 0);
+  ChildProcess run;
+  StartHost(&run, {"--config", bad, "--tcp", std::to_string(port)});
+  ASSERT_TRUE(run.WaitForLine(kListeningLine, kStartTimeout)) << Dump(run);
+  for (std::size_t i : {2, 3, 4}) EXPECT_NE(run.err().find("lanfeed-host: warning: " + expected[i] + "\n"), std::string::npos) << run.err();
+  EXPECT_EQ(run.err().find("Device/Port"), std::string::npos) << run.err();
+  EXPECT_EQ(run.err().find("Device/Protocol"), std::string::npos) << run.err();
+  RequestStop(&run, StopRequest::kInterrupt);
+  EXPECT_EQ(ExitCode(&run, kStepTimeout), 0);
+}
+
 TEST_F(LanFeedHostProcess, RefusesMalformedConfigurationWithItsPosition) {
   TempFolder folder;
   std::string file = folder.File("broken.xml");
@@ -111,7 +168,7 @@ TEST_P(LanFeedHostStop, ServesTcpFromAConfigurationUntilAsked) {
     TcpClient client(port);
     ASSERT_TRUE(client.connected());
     ASSERT_TRUE(client.Send("hello\n\x01\""));
-    const std::string kDelivery = "deliver consumer=1 length=8 data=\"hello\\x0a\\x01\\\"\"";
+    const std::string kDelivery = "deliver consumer=1 length=8 data=\"hello\\n\\x01\\\"\"";
     EXPECT_TRUE(child.WaitForLine(kDelivery, kStepTimeout)) << Dump(child);
     std::vector<std::string> lines = child.OutLines();
     auto delivery = std::find(lines.begin(), lines.end(), kDelivery);
@@ -123,11 +180,22 @@ TEST_P(LanFeedHostStop, ServesTcpFromAConfigurationUntilAsked) {
         << "feedback comes right before the delivery";
   }
 
+  // A client still connected at the stop: the plug-in writes error lines
+  // for it and for its listener as it stops, which the host asked for.
+  TcpClient connected(port);
+  ASSERT_TRUE(connected.connected());
+  ASSERT_TRUE(connected.Send("x"));
+  ASSERT_TRUE(child.WaitForLine("deliver consumer=1 length=1 data=\"x\"", kStepTimeout)) << Dump(child);
+
   std::string reason;
   if (!child.RequestStop(request, &reason)) GTEST_SKIP() << reason;
   EXPECT_EQ(ExitCode(&child, kStepTimeout), 0) << "after " << ChildProcess::StopName(request);
-  EXPECT_NE(child.out().find("\n" + StoppingLine(request) + "\n"), std::string::npos) << Dump(child);
-  EXPECT_NE(child.out().find("\nstopped\n"), std::string::npos) << Dump(child);
+  EXPECT_TRUE(HasLine(child, StoppingLine(request))) << Dump(child);
+  EXPECT_TRUE(HasLine(child, "stopped")) << Dump(child);
+  EXPECT_NE(child.out().find("log 1 "), std::string::npos) << "the stop's own error lines\n" << Dump(child);
+  EXPECT_TRUE(std::regex_search(child.err(), std::regex("stopped: delivered 2 blocks \\(9 bytes\\), 2 feedback requests, "
+                                                        "0 error lines \\([1-9][0-9]* more while the host stopped or moved the server\\)\n")))
+      << Dump(child);
   EXPECT_TRUE(TcpPortIsFree(port)) << "port " << port << " still taken after the host stopped";
 }
 
@@ -163,7 +231,7 @@ TEST_F(LanFeedHostProcess, ServesUdpUntilInterrupted) {
 
   RequestStop(&child, StopRequest::kInterrupt);
   EXPECT_EQ(ExitCode(&child, kStepTimeout), 0);
-  EXPECT_NE(child.out().find("\n" + StoppingLine(StopRequest::kInterrupt) + "\n"), std::string::npos) << Dump(child);
+  EXPECT_TRUE(HasLine(child, StoppingLine(StopRequest::kInterrupt))) << Dump(child);
 }
 
 TEST_F(LanFeedHostProcess, RunsOnTheDefaultsWithThePluginBesideItself) {
@@ -232,10 +300,12 @@ TEST_F(LanFeedHostProcess, JsonLinesCarryTextAsTextAndOtherBytesAsBase64) {
   const std::string kBinary("\xFF\x00\x80" "abc", 6);                          // not UTF-8
   UdpSender sender;
   auto delivered = [&](const std::string& fragment) { return child.out().find(fragment) != std::string::npos; };
-  for (int attempt = 0; attempt < 5 && !(delivered("\"data_base64\"") && delivered("\"data\"")); ++attempt) {
+  // Both arrived: the binary datagram's line and a line with data (text
+  // lines carry data_base64 as well).
+  auto both = [&] { return delivered("\"data_base64\":\"/wCAYWJj\"") && delivered("\"data\":"); };
+  for (int attempt = 0; attempt < 5 && !both(); ++attempt) {
     for (const std::string* datagram : {&kText, &kBinary}) sender.Send(port, *datagram);
-    child.WaitForOutput([&](const std::string&) { return delivered("\"data_base64\"") && delivered("\"data\""); },
-                        2s);
+    child.WaitForOutput([&](const std::string&) { return both(); }, 2s);
   }
   RequestStop(&child, StopRequest::kInterrupt);
   EXPECT_EQ(ExitCode(&child, kStepTimeout), 0);
@@ -259,8 +329,10 @@ TEST_F(LanFeedHostProcess, JsonLinesCarryTextAsTextAndOtherBytesAsBase64) {
     if (kind == "deliver") {
       EXPECT_EQ(previousEvent, "feedback") << "feedback comes right before each delivery";
       EXPECT_EQ(event.value("consumer", -1), 1);
+      // data_base64 always; data as well for UTF-8 text.
       if (event.contains("data")) {
         EXPECT_EQ(event["data"], kText);
+        EXPECT_EQ(event.value("data_base64", std::string()), host::Base64(kText)) << line;
         EXPECT_EQ(event["length"], kText.size());
         sawText = true;
       } else {
@@ -278,6 +350,155 @@ TEST_F(LanFeedHostProcess, JsonLinesCarryTextAsTextAndOtherBytesAsBase64) {
   EXPECT_TRUE(sawText) << Dump(child);
   EXPECT_TRUE(sawBinary) << Dump(child);
   EXPECT_NE(child.err().find("lanfeed-host: stopped: delivered "), std::string::npos) << child.err();
+}
+
+// Decodes standard base64; nothing for text that is not.
+std::optional<std::string> FromBase64(const std::string& text) {
+  static const std::string kAlphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  if (text.size() % 4 != 0) return std::nullopt;
+  std::string bytes;
+  for (std::size_t i = 0; i < text.size(); i += 4) {
+    uint32_t value = 0;
+    int padding = 0;
+    for (std::size_t k = 0; k < 4; ++k) {
+      char c = text[i + k];
+      std::size_t digit = kAlphabet.find(c);
+      if (c == '=' && i + 4 == text.size() && k >= 2) {
+        ++padding;
+        digit = 0;
+      } else if (digit == std::string::npos || padding > 0) {
+        return std::nullopt;
+      }
+      value = value << 6 | static_cast<uint32_t>(digit);
+    }
+    for (int k = 0; k < 3 - padding; ++k) bytes += static_cast<char>((value >> (16 - 8 * k)) & 0xFF);
+  }
+  return bytes;
+}
+
+TEST_F(LanFeedHostProcess, JsonLinesCarryEveryBlockAsBase64WhereverAReceiveSplitsTheText) {
+  // 600 KB of a three-byte character: TCP receives split it anywhere.
+  int port = FreePort(kSockStream);
+  ASSERT_NE(port, 0);
+  ChildProcess child;
+  StartHost(&child, {"--tcp", std::to_string(port), "--output", "jsonl"});
+  ASSERT_TRUE(child.WaitForOutput(
+      [](const std::string& out) { return out.find("\"property\":2,\"value\":1}\n") != std::string::npos; },
+      kStartTimeout))
+      << Dump(child);
+  std::string received;
+  std::size_t parsed = 0;  // bytes of stdout read as lines so far
+  int deliveries = 0;
+  int withData = 0;
+  auto takeLines = [&](const std::string& out) {
+    for (std::size_t end; (end = out.find('\n', parsed)) != std::string::npos; parsed = end + 1) {
+      nlohmann::json event = nlohmann::json::parse(out.substr(parsed, end - parsed), nullptr, false);
+      if (!event.is_object() || event.value("event", "") != "deliver") continue;
+      ++deliveries;
+      std::optional<std::string> bytes = FromBase64(event.value("data_base64", std::string("?")));
+      EXPECT_TRUE(bytes.has_value()) << out.substr(parsed, std::min<std::size_t>(end - parsed, 200));
+      if (!bytes) continue;
+      EXPECT_EQ(event.value("length", std::size_t{0}), bytes->size());
+      if (event.contains("data")) {
+        EXPECT_EQ(event["data"].get<std::string>(), *bytes);
+        ++withData;
+      }
+      received += *bytes;
+    }
+  };
+  // First one whole character on a connection of its own: valid UTF-8,
+  // so its line carries data as well.
+  std::string sent = "\xE2\x82\xAC";
+  {
+    TcpClient client(port);
+    ASSERT_TRUE(client.connected() && client.Send(sent));
+    ASSERT_TRUE(child.WaitForOutput([&](const std::string& out) { takeLines(out); return received.size() >= 3; },
+                                    kStepTimeout))
+        << Dump(child);
+  }
+  std::string stream;
+  for (int i = 0; i < 200000; ++i) stream += "\xE2\x82\xAC";
+  sent += stream;
+  std::atomic<bool> sentAll{false};
+  std::thread sender([&] {
+    TcpClient client(port);
+    sentAll = client.connected() && client.Send(stream);
+  });
+  bool arrived = child.WaitForOutput(
+      [&](const std::string& out) {
+        takeLines(out);
+        return received.size() >= sent.size();
+      },
+      60s);
+  sender.join();
+  ASSERT_TRUE(sentAll);
+  EXPECT_TRUE(arrived) << received.size() << " of " << sent.size() << " bytes";
+  EXPECT_TRUE(received == sent) << "the blocks' data_base64 put together are not the bytes sent";
+  EXPECT_GT(deliveries, 2);
+  EXPECT_GE(withData, 1);
+  RequestStop(&child, StopRequest::kInterrupt);
+  EXPECT_EQ(ExitCode(&child, kStepTimeout), 0);
+}
+
+TEST_F(LanFeedHostProcess, AFloodOfOneErrorLineIsSummedUpAndCountedWhole) {
+  // Datagrams larger than the plug-in's 8192-byte buffer: one error line each.
+  for (const char* mode : {"text", "jsonl"}) {
+    SCOPED_TRACE(mode);
+    const bool text = std::string(mode) == "text";
+    int port = FreePort(kSockDgram);
+    ASSERT_NE(port, 0);
+    ChildProcess child;
+    StartHost(&child, {"--udp", std::to_string(port), "--output", mode});
+    ASSERT_TRUE(child.WaitForOutput(
+        [&](const std::string& out) {
+          return out.find(text ? kListeningLine : "\"property\":2,\"value\":1}") != std::string::npos;
+        },
+        kStartTimeout))
+        << Dump(child);
+    {
+      UdpSender sender;
+      const std::string datagram(9000, 'x');
+      for (int i = 0; i < 10000; ++i) {
+        sender.Send(port, datagram);
+        if (i % 20 == 19) std::this_thread::sleep_for(std::chrono::microseconds(500));  // few lost to a full buffer
+      }
+    }
+    child.ReadFor(1500ms);  // the last summary comes within a second and a bit
+    RequestStop(&child, StopRequest::kInterrupt);
+    EXPECT_EQ(ExitCode(&child, kStepTimeout), 0);
+
+    uint64_t written = 0;
+    uint64_t summed = 0;
+    const std::vector<std::string> lines = child.OutLines();
+    for (const std::string& line : lines) {
+      if (text) {
+        if (line.rfind("log 1 Error reading data from UDP server socket", 0) == 0) ++written;
+        if (line.rfind("last line repeated ", 0) == 0) summed += std::stoull(line.substr(19));
+      } else {
+        nlohmann::json event = nlohmann::json::parse(line, nullptr, false);
+        std::string kind = event.is_object() ? event.value("event", "") : "";
+        if (kind == "log" && event.value("level", 0) == 1 &&
+            event.value("text", "").rfind("Error reading data from UDP server socket", 0) == 0) {
+          ++written;
+        }
+        if (kind == "repeated") summed += event.value("count", uint64_t{0});
+      }
+    }
+    std::smatch counted;
+    ASSERT_TRUE(std::regex_search(child.err(), counted, std::regex(", ([0-9]+) error lines?")))
+        << child.err();
+    const uint64_t errorLines = std::stoull(counted[1]);
+    EXPECT_GT(errorLines, 1000u) << "most datagrams arrive";
+    EXPECT_EQ(written + summed, errorLines) << "every copy is in the count";
+    EXPECT_LE(written, 40u);
+    EXPECT_LT(lines.size(), 60u) << Dump(child);
+    if (text) {
+      // Every text line starts with the local time.
+      const std::regex kStamped(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} \S.*)");
+      std::istringstream out(child.out());
+      for (std::string line; std::getline(out, line);) EXPECT_TRUE(std::regex_match(line, kStamped)) << line;
+    }
+  }
 }
 
 TEST_F(LanFeedHostProcess, TakenPortEndsTheHostUnlessItKeepsRetrying) {
@@ -307,6 +528,7 @@ TEST_F(LanFeedHostProcess, TakenPortEndsTheHostUnlessItKeepsRetrying) {
             std::string::npos)
       << Dump(once);
   EXPECT_NE(once.err().find("lanfeed-host: stopped: "), std::string::npos) << Dump(once);
+  EXPECT_NE(once.err().find(", 1 error line\n"), std::string::npos) << "a real failure counts\n" << Dump(once);
 
   ChildProcess retrying;
   StartHost(&retrying, {"--tcp", std::to_string(port), "--keep-retrying"});
@@ -317,7 +539,7 @@ TEST_F(LanFeedHostProcess, TakenPortEndsTheHostUnlessItKeepsRetrying) {
     TcpClient client(port);
     ASSERT_TRUE(client.connected());
     ASSERT_TRUE(client.Send("late\n"));
-    EXPECT_TRUE(retrying.WaitForLine("deliver consumer=1 length=5 data=\"late\\x0a\"", kStepTimeout))
+    EXPECT_TRUE(retrying.WaitForLine("deliver consumer=1 length=5 data=\"late\\n\"", kStepTimeout))
         << Dump(retrying);
   }
   RequestStop(&retrying, StopRequest::kInterrupt);
@@ -403,6 +625,9 @@ TEST_F(LanFeedHostProcess, BadOptionValuesAreUsageErrors) {
   const std::vector<std::vector<std::string>> cases = {
       {"--tcp", "65536"}, {"--tcp", "-1"},       {"--udp", "port"},           {"--timeout", "1.5"},
       {"--output", "xml"}, {"--tcp", "1", "--udp", "2"}, {"--tcp"},
+      // Port 0 would serve on a port that nobody is told.
+      {"--tcp", "0"},      {"--udp=0"},
+      {"--check-config", "a.xml", "--config", "b.xml"},
   };
   for (const auto& args : cases) {
     ChildProcess child;
