@@ -4,6 +4,7 @@
 
 #include "plugin/config/feedback_params.h"
 #include "plugin/input_plugin.h"
+#include "plugin/servers/delivery_peer.h"
 #include "plugin/servers/socket_error_text.h"
 #include "plugin/servers/tcp_server.h"
 #include "plugin/servers/udp_server.h"
@@ -172,10 +173,11 @@ void SocketServer::FillLocalAddress(int32_t port) {
   localAddress.address = 0;
 }
 
-void SocketServer::DispatchToPlugin(const uint8_t* data, int32_t length) {
+void SocketServer::DispatchToPlugin(const uint8_t* data, int32_t length, const char* peer) {
   if (data == nullptr || length <= 0) return;
   InputPlugin* plugin = CurrentPlugin.load();
   if (plugin == nullptr) return;
+  const DeliveryPeerScope sender(peer);
   {
     // The host gets a copy of the nine words; the path it points to belongs
     // to the pinned record, which outlives the call.

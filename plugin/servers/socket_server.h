@@ -128,6 +128,11 @@ class SocketServer {
   int32_t SettingsTcpTimeout() const { return settings.TcpTimeout(); }
   // A deep copy of the whole record.
   DeviceSettings SettingsCopy() const { return *settings.Acquire(); }
+  // The record itself, pinned (see SharedSettings), and the number that
+  // changes with every AssignSettings: a reader that derives something from
+  // the record pins it again only when that number has changed.
+  SharedSettings::Pin PinSettings() const { return settings.Acquire(); }
+  uint32_t SettingsGeneration() const { return settings.Generation(); }
 
   // True from Start to Suspend: received data is delivered, else dropped.
   bool IsDispatchEnabled() const { return dispatchEnabled.load() != 0; }
@@ -191,7 +196,9 @@ class SocketServer {
   // Feedback, then delivery to every consumer, through CurrentPlugin. The
   // settings record is pinned while the host's ShowFeedback runs, so its
   // wave-file path stays valid however the settings change meanwhile.
-  void DispatchToPlugin(const uint8_t* data, int32_t length);
+  // `peer` (null: none) is the sender that GetLanFeedDeliveryPeer reports
+  // on this thread during both calls.
+  void DispatchToPlugin(const uint8_t* data, int32_t length, const char* peer = nullptr);
   // Publishes the listening status through CurrentPlugin.
   static void PublishCurrentStatus();
   // Logs `text` through CurrentPlugin at `level`.

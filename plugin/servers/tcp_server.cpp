@@ -221,6 +221,7 @@ void TcpServer::Start() {
 
 void TcpServer::Suspend() {
   dispatchEnabled.store(0);
+  suspensions.fetch_add(1);
   state.store(kServerSuspended);
   PublishCurrentStatus();
   CloseClientConnections(0);
@@ -229,6 +230,11 @@ void TcpServer::Suspend() {
 void TcpServer::Dispatch(const uint8_t* data, int32_t length) {
   AutoLock guard(deliveryLock);
   DispatchToPlugin(data, length);
+}
+
+void TcpServer::DispatchFrom(const uint8_t* data, int32_t length, const char* peer) {
+  AutoLock guard(deliveryLock);
+  DispatchToPlugin(data, length, peer);
 }
 
 }  // namespace lanfeed

@@ -42,6 +42,13 @@ class TcpServer final : public SocketServer {
   void Start() override;
   void Suspend() override;
   void Dispatch(const uint8_t* data, int32_t length) override;
+  // Dispatch of one record of a client, with `peer` as the sender that
+  // GetLanFeedDeliveryPeer reports during the host calls.
+  void DispatchFrom(const uint8_t* data, int32_t length, const char* peer);
+  // How many times Suspend has run: a client's partial message that began
+  // under another count is dropped, so that no record mixes bytes from
+  // before and after a suspension.
+  uint32_t Suspensions() const { return suspensions.load(); }
 
   // The serve loop: accepts clients until waiting on the listening socket
   // fails; returns that failure's socket error code.
@@ -82,6 +89,7 @@ class TcpServer final : public SocketServer {
   TcpClientConnection* startingClient = nullptr;
   bool startingClientClosed = false;
   std::atomic<uint32_t> appliedTimeout{kDefaultTcpTimeout};
+  std::atomic<uint32_t> suspensions{0};
 };
 
 }  // namespace lanfeed
