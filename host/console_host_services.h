@@ -30,6 +30,7 @@ std::string EscapeBytes(const uint8_t* data, std::size_t length, std::size_t lim
 
 // The lines, one per call:
 //   deliver consumer=1 length=6 data="hello\x0a"
+//   deliver consumer=1 length=6 peer=127.0.0.1:53211 data="hello\x0a"  (sender shown)
 //   feedback flags=0x3 beeper=on time=300 freq=3000 volume=0 led=on time=100 color=2
 //            wave=off path=(none) vibrator=off time=0
 //   log 3 <the text, verbatim>
@@ -49,7 +50,8 @@ class ConsoleHostServices final : public HostServices {
   // Writes a line of the host's own, serialised with the plug-in's lines.
   void Print(const std::string& line);
 
-  static std::string DescribeDelivery(const InputDataRecord& record);
+  // With a `peer` (not empty), the line names the sender.
+  static std::string DescribeDelivery(const InputDataRecord& record, std::string_view peer = {});
   static std::string DescribeFeedback(const FeedbackParams& params);
   static std::string DescribeStatus(int32_t property, int32_t size, const void* value);
 

@@ -15,6 +15,7 @@ const char kHostVersion[] = LANFEED_HOST_VERSION;
 
 const char kHostUsage[] =
     "usage: lanfeed-host [--config FILE] [--tcp PORT | --udp PORT] [--timeout SECONDS]\n"
+    "                    [--framing none|line|delimiter:HEX|fixed:N]\n"
     "                    [--output text|jsonl|raw] [--keep-retrying] [--plugin PATH]\n"
     "       lanfeed-host --write-default-config FILE\n"
     "       lanfeed-host --version | --help\n"
@@ -23,6 +24,9 @@ const char kHostUsage[] =
     "  --tcp PORT          serve TCP on PORT (0-65535), replacing the configuration's protocol and port\n"
     "  --udp PORT          serve UDP on PORT\n"
     "  --timeout SECONDS   TCP inactivity time-out; 0: none\n"
+    "  --framing RULE      where a TCP record ends: none (each receive, the default), line (after LF),\n"
+    "                      delimiter:HEX (after 1 to 8 bytes, e.g. 03 or 0D0A), fixed:N (every N bytes,\n"
+    "                      1 to 8192); the text output then shows each record's sender\n"
     "  --output MODE       text: lines for people (default)\n"
     "                      jsonl: one JSON object per line for every event\n"
     "                      raw: the received bytes on stdout, nothing else; events on stderr\n"
@@ -31,7 +35,7 @@ const char kHostUsage[] =
     "  --plugin PATH       the plug-in library; default: beside the program, or in ../lib/lanfeed/\n"
     "  --write-default-config FILE\n"
     "                      write the plug-in's default configuration (with --tcp, --udp,\n"
-    "                      --timeout applied) to FILE and exit\n"
+    "                      --timeout, --framing applied) to FILE and exit\n"
     "Ctrl-C or SIGTERM stops the host (on Windows: Ctrl-C, Ctrl-Break or closing the console).\n"
     "SIGHUP re-reads the --config file; Windows has no counterpart: restart the host there.\n"
     "Exit codes: 0 stopped cleanly, 1 configuration, plug-in, socket or output failed, 2 usage.\n";
@@ -50,7 +54,35 @@ std::optional<int32_t> ParseNumber(std::string_view text, int32_t max) {
   return static_cast<int32_t>(value);
 }
 
-enum class Option { kConfig, kPlugin, kWriteDefaults, kTcp, kUdp, kTimeout, kOutput, kKeepRetrying, kHelp, kVersion };
+// --framing's rule into the three settings; false when it is not one.
+bool ParseFraming(const std::string& value, SettingOverrides* overrides) {
+  if (value == "none" || value == "line") {
+    overrides->framing = value;
+    return true;
+  }
+  const std::string delimiter = "delimiter:";
+  if (value.rfind(delimiter, 0) == 0) {
+    const std::string hex = value.substr(delimiter.size());
+    if (hex.empty() || hex.size() % 2 != 0 || hex.size() > 16 ||
+        hex.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) {
+      return false;
+    }
+    overrides->framing = "delimiter";
+    overrides->frameDelimiter = hex;
+    return true;
+  }
+  const std::string fixed = "fixed:";
+  if (value.rfind(fixed, 0) == 0) {
+    std::optional<int32_t> length = ParseNumber(std::string_view(value).substr(fixed.size()), 8192);
+    if (!length || *length < 1) return false;
+    overrides->framing = "fixed";
+    overrides->frameLength = length;
+    return true;
+  }
+  return false;
+}
+
+enum class Option { kConfig, kPlugin, kWriteDefaults, kTcp, kUdp, kTimeout, kFraming, kOutput, kKeepRetrying, kHelp, kVersion };
 
 struct OptionName {
   const char* name;
@@ -65,6 +97,7 @@ const OptionName kOptions[] = {
     {"--tcp", Option::kTcp, true},
     {"--udp", Option::kUdp, true},
     {"--timeout", Option::kTimeout, true},
+    {"--framing", Option::kFraming, true},
     {"--output", Option::kOutput, true},
     {"--keep-retrying", Option::kKeepRetrying, false},
     {"--help", Option::kHelp, false},
@@ -95,6 +128,10 @@ bool Apply(Option option, const std::string& value, HostOptions* o, std::string*
       if (!o->overrides.tcpTimeout) *error = "--timeout: '" + value + "' is not a number of seconds";
       return o->overrides.tcpTimeout.has_value();
     }
+    case Option::kFraming:
+      if (ParseFraming(value, &o->overrides)) return true;
+      *error = "--framing: '" + value + "' is not one of none, line, delimiter:HEX (1 to 8 bytes), fixed:N (1 to 8192)";
+      return false;
     case Option::kOutput:
       if (value == "text") {
         o->output = OutputMode::kText;

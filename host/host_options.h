@@ -12,7 +12,7 @@ struct HostOptions {
   std::string configFile;          // --config FILE; empty: the plug-in's defaults
   std::string pluginPath;          // --plugin PATH; empty: found beside the program
   std::string writeDefaultConfig;  // --write-default-config FILE; empty: normal run
-  SettingOverrides overrides;      // --tcp PORT, --udp PORT, --timeout SECONDS
+  SettingOverrides overrides;      // --tcp PORT, --udp PORT, --timeout SECONDS, --framing RULE
   OutputMode output = OutputMode::kText;  // --output text|jsonl|raw
   bool keepRetrying = false;              // --keep-retrying
   bool help = false;                      // --help or -h
@@ -27,7 +27,7 @@ extern const char kHostVersion[];
 // after "=" (--tcp=9000). Returns false with `error` set for an unknown
 // argument, a missing, empty or unusable value, an option given twice, or
 // --tcp together with --udp. With --write-default-config only --plugin,
-// --tcp, --udp and --timeout have an effect.
+// --tcp, --udp, --timeout and --framing have an effect.
 bool ParseHostOptions(int argc, const char* const* argv, HostOptions* options, std::string* error);
 
 }  // namespace lanfeed::host

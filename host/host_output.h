@@ -26,6 +26,7 @@
 #include "host/console_host_services.h"
 #include "host/stream_writer.h"
 #include "plugin/host_services.h"
+#include "plugin/plugin_interface.h"
 
 namespace lanfeed::host {
 
@@ -51,6 +52,12 @@ class HostOutput final : public HostServices {
   // line goes to the serve-failure handler and ends the watch.
   void WatchServing();
 
+  // The plug-in's GetLanFeedDeliveryPeer (null: none). Deliver asks it for
+  // each record's sender: jsonl gives it as "peer", text when ShowPeers is
+  // on, raw never.
+  void SetPeerSource(GetLanFeedDeliveryPeerFn source) { peerSource_.store(source); }
+  void ShowPeers(bool show) { showPeers_.store(show); }
+
   struct Totals {
     uint64_t blocks = 0;      // Deliver calls
     uint64_t bytes = 0;       // bytes in them
@@ -70,6 +77,8 @@ class HostOutput final : public HostServices {
   ConsoleHostServices lines_;  // text lines: stdout in text mode, stderr in raw mode
 
   std::atomic<bool> watching_{false};
+  std::atomic<GetLanFeedDeliveryPeerFn> peerSource_{nullptr};
+  std::atomic<bool> showPeers_{false};
   std::atomic<uint64_t> blocks_{0};
   std::atomic<uint64_t> bytes_{0};
   std::atomic<uint64_t> feedback_{0};
