@@ -37,6 +37,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 #include "platform/event.h"
 #include "platform/format.h"
@@ -44,6 +45,7 @@
 #include "platform/thread.h"
 #include "plugin/config/device_settings.h"
 #include "plugin/host_services.h"
+#include "plugin/servers/delivery_peer.h"
 #include "plugin/servers/shared_settings.h"
 
 namespace lanfeed {
@@ -100,8 +102,32 @@ struct OpenSocketLines {
   const ListenLines* listen;  // null: a bound socket is ready to serve
 };
 
+class InputPlugin;
+
 class SocketServer {
  public:
+  // Hands records of one sender to the host, each as DispatchToPlugin does
+  // (feedback, then delivery to every consumer), taking what that needs
+  // once for all of them: the plug-in, the sender published for
+  // GetLanFeedDeliveryPeer, the settings pin (taken again only when the
+  // settings have changed, so each record plays the feedback configured when
+  // it is handed on). Lives on the delivering thread's stack; the caller
+  // serialises deliveries as DispatchToPlugin's callers do.
+  class RecordRun {
+   public:
+    RecordRun(const SocketServer& server, const char* peer);
+    RecordRun(const RecordRun&) = delete;
+    RecordRun& operator=(const RecordRun&) = delete;
+    void Dispatch(const uint8_t* data, int32_t length);
+
+   private:
+    const SocketServer& server_;
+    InputPlugin* const plugin_;
+    const DeliveryPeerScope sender_;
+    std::optional<SharedSettings::Pin> pinned_;
+    uint32_t generation_ = 0;
+  };
+
   virtual int32_t Initialize() = 0;    // 1 success, 0 failure
   virtual int32_t Uninitialize() = 0;  // always 1
   virtual int32_t OpenSocket() = 0;    // non-zero: run the serve loop

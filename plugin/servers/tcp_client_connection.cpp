@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <new>
+#include <optional>
 
 #include "platform/format.h"
 #include "plugin/input_plugin.h"
@@ -67,6 +68,10 @@ int32_t TcpClientConnection::ReadOnce() {
     LogReadError();
   } else if (ready > 0) {
     if (count > 0) {
+      // The suspensions before this block, read before delivery is looked
+      // at: a message that the block leaves open belongs to that count even
+      // when a suspension comes while the block's records are handed on.
+      blockSuspensions = server->Suspensions();
       if (!server->IsDispatchEnabled()) {
         LogLineBuffer line;
         FormatLine(line,
@@ -165,13 +170,19 @@ void TcpClientConnection::Deliver(const uint8_t* data, int32_t length) {
 }
 
 void TcpClientConnection::DeliverBlock(const uint8_t* data, int32_t length) {
-  if (heldLength > 0 && server->Suspensions() != heldSuspensions) DropHeld();
+  if (heldLength > 0 && blockSuspensions != heldSuspensions) DropHeld();
+  // Taken at the block's first record and held until its last.
+  std::optional<TcpServer::RecordDelivery> records;
+  const auto deliver = [&](const uint8_t* record, int32_t recordLength) {
+    if (!records) records.emplace(*server, peerRecordText);
+    records->Deliver(record, recordLength);
+  };
   while (length > 0) {
     if (heldLength == 0) {
       TakeRule();
       // Framing none: the rest of the block is the record, as it was read.
       if (mode == kFramingNone) {
-        Deliver(data, length);
+        deliver(data, length);
         return;
       }
     }
@@ -181,15 +192,15 @@ void TcpClientConnection::DeliverBlock(const uint8_t* data, int32_t length) {
     if (end < 0) {
       if (scanned < room) {
         // The message goes on in the next block.
-        if (!Hold(data, length)) Deliver(data, length);  // no buffer: as it came
+        if (!Hold(data, length)) deliver(data, length);  // no buffer: as it came
         return;
       }
       end = scanned;  // kMaxFrameLength bytes without an end: cut here
     }
     if (heldLength == 0) {
-      Deliver(data, end);
+      deliver(data, end);
     } else if (Hold(data, end)) {
-      Deliver(held, heldLength);
+      deliver(held, heldLength);
       heldLength = 0;
     }
     matched = 0;
@@ -258,7 +269,7 @@ bool TcpClientConnection::Hold(const uint8_t* data, int32_t length) {
     held = new (std::nothrow) uint8_t[kMaxFrameLength];
     if (held == nullptr) return false;
   }
-  if (heldLength == 0) heldSuspensions = server->Suspensions();
+  if (heldLength == 0) heldSuspensions = blockSuspensions;
   std::memcpy(held + heldLength, data, static_cast<std::size_t>(length));
   heldLength += length;
   return true;

@@ -122,7 +122,8 @@ class TcpClientConnection {
   int32_t matched = 0;
   uint8_t* held = nullptr;  // kMaxFrameLength bytes once needed
   int32_t heldLength = 0;
-  uint32_t heldSuspensions = 0;  // the server's Suspensions() when it began
+  uint32_t heldSuspensions = 0;   // the server's Suspensions() when it began
+  uint32_t blockSuspensions = 0;  // the same for the block being handed on
 };
 
 }  // namespace lanfeed

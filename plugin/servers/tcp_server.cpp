@@ -233,8 +233,7 @@ void TcpServer::Dispatch(const uint8_t* data, int32_t length) {
 }
 
 void TcpServer::DispatchFrom(const uint8_t* data, int32_t length, const char* peer) {
-  AutoLock guard(deliveryLock);
-  DispatchToPlugin(data, length, peer);
+  RecordDelivery(*this, peer).Deliver(data, length);
 }
 
 }  // namespace lanfeed

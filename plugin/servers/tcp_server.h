@@ -28,6 +28,20 @@ class TcpClientConnection;
 
 class TcpServer final : public SocketServer {
  public:
+  // The records of one block of a client, handed on one after the other
+  // under deliveryLock (held from construction to destruction) with `peer`
+  // as their sender: a block of many records takes the lock, the settings
+  // and the sender once.
+  class RecordDelivery {
+   public:
+    RecordDelivery(TcpServer& server, const char* peer) : guard_(server.deliveryLock), run_(server, peer) {}
+    void Deliver(const uint8_t* data, int32_t length) { run_.Dispatch(data, length); }
+
+   private:
+    AutoLock guard_;
+    RecordRun run_;
+  };
+
   TcpServer();
   // Runs Uninitialize when the owner has not (a socket, a worker thread or a
   // library start is left).

@@ -714,6 +714,7 @@ TEST_F(TcpFramingTest, HeldMessageIsTheLastRecordBeforeTheClosedLine) {
     TestClient client(port);
     ASSERT_TRUE(client.Send("z\nheld"));
     ASSERT_TRUE(host.WaitForDeliveredBytes(2));
+    std::this_thread::sleep_for(milliseconds(100));  // the reader waits in select again
     plugin.Uninitialize();
     const int message = DeliveryIndex("held");
     ASSERT_GE(message, 0) << ::testing::PrintToString(Records());
