@@ -360,8 +360,10 @@ TEST_P(PluginLibraryTraffic, EveryRecordNamesItsSenderToTheDeliveringThreadOnly)
     expected.push_back("feedback " + sender);
     expected.push_back(std::string(1, delivery.bytes[0]) + " " + sender);
   }
-  std::lock_guard<std::mutex> guard(mutex);
-  EXPECT_EQ(seen, expected);
+  {
+    std::lock_guard<std::mutex> guard(mutex);
+    EXPECT_EQ(seen, expected);
+  }
   EXPECT_EQ(plugin->RemoveConsumer(kConsumer), 0);
 }
 
