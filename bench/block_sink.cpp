@@ -21,11 +21,28 @@ const uint8_t* Pattern() {
   return pattern.data();
 }
 
-void BlockSink::Reset(Check check, bool stampTimes) {
+const uint8_t* LinePattern() {
+  static const std::vector<uint8_t> pattern = [] {
+    std::vector<uint8_t> bytes(kLinePatternPeriod + kPatternWindow);
+    const uint8_t* source = Pattern();
+    for (uint32_t i = 0; i < kLinePatternPeriod; ++i) {
+      const uint8_t byte = source[i] == '\n' ? 'n' : source[i];
+      bytes[i] = i % kLineLength == kLineLength - 1 ? '\n' : byte;
+    }
+    for (uint32_t i = kLinePatternPeriod; i < bytes.size(); ++i) bytes[i] = bytes[i - kLinePatternPeriod];
+    return bytes;
+  }();
+  return pattern.data();
+}
+
+void BlockSink::Reset(Check check, bool stampTimes, bool lines, bool wholeLines) {
   Pattern();  // built now, not inside a timed phase
+  LinePattern();
   std::lock_guard<std::mutex> lock(mutex_);
   check_ = check;
   stampTimes_ = stampTimes;
+  lines_ = lines;
+  wholeLines_ = wholeLines;
   streamOffset_ = 0;
   bytes_ = 0;
   blocks_ = 0;
@@ -38,8 +55,11 @@ void BlockSink::Reset(Check check, bool stampTimes) {
 void BlockSink::Block(const uint8_t* data, uint32_t length) {
   if (length > kMaxBlock) {
     Fail("a block of " + std::to_string(length) + " bytes (more than 8192)");
+  } else if (wholeLines_ && (length != kLineLength || std::memchr(data, '\n', length) != data + length - 1)) {
+    Fail("a record of " + std::to_string(length) + " bytes that is not one whole line");
   } else if (check_ == Check::kStream) {
-    const uint8_t* expected = Pattern() + streamOffset_ % kPatternPeriod;
+    const uint8_t* expected = lines_ ? LinePattern() + streamOffset_ % kLinePatternPeriod
+                                     : Pattern() + streamOffset_ % kPatternPeriod;
     if (!faulty_.load(std::memory_order_relaxed) && std::memcmp(data, expected, length) != 0) {
       Fail("stream bytes lost or reordered near offset " + std::to_string(streamOffset_));
     }
@@ -47,7 +67,7 @@ void BlockSink::Block(const uint8_t* data, uint32_t length) {
   } else if (check_ == Check::kTagged && length > 0) {
     if (data[0] == 0) Fail("a block without a client tag");
     for (uint32_t i = 1; i < length; ++i) {
-      if (data[i] != data[0]) {
+      if (data[i] != data[0] && !(lines_ && data[i] == '\n')) {
         Fail("a block mixed the bytes of two clients");
         break;
       }

@@ -30,6 +30,13 @@ const uint8_t* Pattern();
 // Largest block either server may hand over.
 inline constexpr uint32_t kMaxBlock = 8192;
 
+// The stream of 64-byte lines: byte i is LF where i % 64 == 63, else a
+// pattern byte that is never LF. Its period is a multiple of the line.
+inline constexpr uint32_t kLineLength = 64;
+inline constexpr uint32_t kLinePatternPeriod = 64 * 1021;
+// LinePattern()[i] for i < kLinePatternPeriod + kPatternWindow.
+const uint8_t* LinePattern();
+
 class BlockSink {
  public:
   enum class Check {
@@ -39,8 +46,11 @@ class BlockSink {
   };
 
   // Clears the counts and the fault and sets what Block checks. With
-  // `stampTimes` each block also records when it arrived.
-  void Reset(Check check, bool stampTimes = false);
+  // `stampTimes` each block also records when it arrived. With `lines` the
+  // streams are of 64-byte lines (kStream: LinePattern(); kTagged: each
+  // message is its tag bytes and a final LF), and with `wholeLines` every
+  // block must also be exactly one line.
+  void Reset(Check check, bool stampTimes = false, bool lines = false, bool wholeLines = false);
   void Block(const uint8_t* data, uint32_t length);
 
   uint64_t bytes() const { return bytes_.load(std::memory_order_acquire); }
@@ -58,6 +68,8 @@ class BlockSink {
 
   Check check_ = Check::kCount;
   bool stampTimes_ = false;
+  bool lines_ = false;
+  bool wholeLines_ = false;
   uint64_t streamOffset_ = 0;  // kStream: offset of the next byte
   std::atomic<uint64_t> bytes_{0};
   std::atomic<uint64_t> blocks_{0};

@@ -48,15 +48,16 @@ bool AwaitGo() {
 
 uint64_t Number(char** argv, int index) { return std::strtoull(argv[index], nullptr, 10); }
 
-int TcpStream(uint16_t port, uint64_t total, uint64_t warmup) {
+int TcpStream(uint16_t port, uint64_t total, uint64_t warmup, bool lines) {
   int fd = ConnectLoopback(port, false);
   if (fd < 0) return FailedCall("connect");
-  const uint8_t* pattern = Pattern();
+  const uint8_t* pattern = lines ? LinePattern() : Pattern();
+  const uint64_t period = lines ? kLinePatternPeriod : kPatternPeriod;
   uint64_t offset = 0;
   auto sendUpTo = [&](uint64_t end) {
     while (offset < end) {
       uint64_t length = end - offset < kPatternWindow ? end - offset : kPatternWindow;
-      if (!SendAll(fd, pattern + offset % kPatternPeriod, length)) return false;
+      if (!SendAll(fd, pattern + offset % period, length)) return false;
       offset += length;
     }
     return true;
@@ -70,14 +71,15 @@ int TcpStream(uint16_t port, uint64_t total, uint64_t warmup) {
   return 0;
 }
 
-int TcpMessages(uint16_t port, int clients, uint64_t messages, std::size_t size, int threads) {
+int TcpMessages(uint16_t port, int clients, uint64_t messages, std::size_t size, int threads, bool lines) {
   std::vector<int> fds;
   std::vector<std::vector<uint8_t>> bodies;
   for (int c = 0; c < clients; ++c) {
     int fd = ConnectLoopback(port, true);
     if (fd < 0) return FailedCall("connect");
     fds.push_back(fd);
-    bodies.emplace_back(size, static_cast<uint8_t>(c % 255 + 1));
+    bodies.emplace_back(size, static_cast<uint8_t>(lines ? 32 + c % 200 : c % 255 + 1));
+    if (lines && size > 0) bodies.back().back() = '\n';
     if (!SendAll(fd, bodies.back().data(), size)) return FailedCall("send");
   }
   Reply("ready");
@@ -208,10 +210,11 @@ int RunLoadGenerator(int argc, char** argv) {
   alarm(600);  // the generator's own bound, whatever its parent does
   const std::string kind = argc >= 3 ? argv[2] : "";
   const uint16_t port = argc >= 4 ? static_cast<uint16_t>(Number(argv, 3)) : 0;
-  if (kind == "tcp-stream" && argc == 6) return TcpStream(port, Number(argv, 4), Number(argv, 5));
-  if (kind == "tcp-messages" && argc == 8) {
+  if (kind == "tcp-stream" && argc == 6) return TcpStream(port, Number(argv, 4), Number(argv, 5), false);
+  if (kind == "tcp-lines" && argc == 6) return TcpStream(port, Number(argv, 4), Number(argv, 5), true);
+  if (kind == "tcp-messages" && (argc == 8 || (argc == 9 && std::strcmp(argv[8], "lines") == 0))) {
     return TcpMessages(port, static_cast<int>(Number(argv, 4)), Number(argv, 5),
-                       static_cast<std::size_t>(Number(argv, 6)), static_cast<int>(Number(argv, 7)));
+                       static_cast<std::size_t>(Number(argv, 6)), static_cast<int>(Number(argv, 7)), argc == 9);
   }
   if (kind == "udp" && argc == 7) {
     return Udp(port, Number(argv, 4), static_cast<std::size_t>(Number(argv, 5)),

@@ -7,10 +7,13 @@
 //   tcp-stream PORT TOTAL WARMUP   one connection: sends the first WARMUP
 //       bytes of the pattern stream, "ready"; on "go" the rest up to TOTAL
 //       bytes in 64 KiB sends, closes, "done".
-//   tcp-messages PORT CLIENTS MESSAGES SIZE THREADS   CLIENTS connections
-//       (no Nagle delay), each sends one SIZE-byte message of its tag byte
-//       (client index + 1), "ready"; on "go" each sends MESSAGES - 1 more,
-//       spread over THREADS threads, closes, "done".
+//   tcp-lines PORT TOTAL WARMUP   as tcp-stream, with the stream of
+//       64-byte lines (LinePattern).
+//   tcp-messages PORT CLIENTS MESSAGES SIZE THREADS [lines]   CLIENTS
+//       connections (no Nagle delay), each sends one SIZE-byte message of
+//       its tag byte (client index + 1; with "lines" a byte other than LF,
+//       and the message ends with LF), "ready"; on "go" each sends
+//       MESSAGES - 1 more, spread over THREADS threads, closes, "done".
 //   udp PORT COUNT SIZE RATE   "ready"; on "go" sends COUNT datagrams of
 //       SIZE bytes at RATE per second (0: as fast as it can), "done SENT SECONDS".
 //   idle PORT   then commands: "connect N" opens N more connections that

@@ -73,7 +73,8 @@ MemoryConfigNode* MemoryConfigNode::OwnCursor(ConfigNode* cursor) const {
   return nullptr;
 }
 
-std::unique_ptr<ConfigElement> DeviceConfiguration(bool udp, int port, int tcpTimeoutSeconds) {
+std::unique_ptr<ConfigElement> DeviceConfiguration(bool udp, int port, int tcpTimeoutSeconds,
+                                                   const std::string& framing) {
   auto root = std::make_unique<ConfigElement>();
   root->name = "Plugin";
   ConfigElement* device = root->Add("Device");
@@ -81,6 +82,7 @@ std::unique_ptr<ConfigElement> DeviceConfiguration(bool udp, int port, int tcpTi
   device->Add("Protocol", udp ? "0" : "1");
   device->Add("Port", std::to_string(port));
   device->Add("TCPTimeout", std::to_string(tcpTimeoutSeconds));
+  if (!framing.empty()) device->Add("Framing", framing);
   return root;
 }
 

@@ -54,7 +54,9 @@ class MemoryConfigNode final : public lanfeed::ConfigNode {
 };
 
 // The plug-in's configuration: Plugin/Device with Enabled 1, Protocol (1 TCP,
-// 0 UDP), Port and TCPTimeout in seconds (0: no limit).
-std::unique_ptr<ConfigElement> DeviceConfiguration(bool udp, int port, int tcpTimeoutSeconds);
+// 0 UDP), Port and TCPTimeout in seconds (0: no limit); with `framing` (not
+// empty) also Framing.
+std::unique_ptr<ConfigElement> DeviceConfiguration(bool udp, int port, int tcpTimeoutSeconds,
+                                                   const std::string& framing = "");
 
 }  // namespace bench

@@ -62,6 +62,14 @@ struct BulkRun {
   double callsPerBlock;
   ReceiveCallCounts calls;
   uint64_t blocks;
+  double blocksPerSecond;  // records per second
+};
+
+// How a TCP run is served and what its clients send: the plug-in with a
+// Framing setting ("" none configured), and 64-byte lines or not.
+struct TcpShape {
+  std::string framing;
+  bool lines = false;
 };
 
 struct UdpRun {
@@ -99,13 +107,15 @@ class NetworkBench {
   // delivered, each block passing its check.
   bool FinishTcpLoad(const std::string& name, ServerUnderTest& server, ChildProcess& generator, uint64_t total);
 
-  std::optional<BulkRun> RunBulk(Variant variant);
-  std::optional<double> RunMessages(Variant variant);
+  std::optional<BulkRun> RunBulk(Variant variant, const TcpShape& shape = {});
+  std::optional<double> RunMessages(Variant variant, const TcpShape& shape = {});
   std::optional<UdpRun> RunUdp(Variant variant, uint64_t count, double rate);
   std::optional<PingRun> RunPing(Variant variant);
 
   void BulkGroup();
+  void BulkLinesGroup();
   void MessagesGroup();
+  void MessagesLinesGroup();
   void UdpGroup();
   void PingGroup();
 
@@ -191,15 +201,18 @@ bool NetworkBench::FinishTcpLoad(const std::string& name, ServerUnderTest& serve
 // TCP bulk: one client streams the checked pattern; throughput, server CPU
 // per GB and receive-path calls per delivered block.
 
-std::optional<BulkRun> NetworkBench::RunBulk(Variant variant) {
-  const std::string name = std::string("TCP bulk transfer into the ") + VariantName(variant);
+std::optional<BulkRun> NetworkBench::RunBulk(Variant variant, const TcpShape& shape) {
+  const std::string label =
+      std::string(VariantName(variant)) + (shape.framing.empty() ? "" : ", framing " + shape.framing);
+  const std::string name = "TCP bulk transfer into the " + label;
   Phase phase(*watchdog_, name, 240);
   const uint64_t total = load_.bulkBytes;
-  sink_.Reset(BlockSink::Check::kStream);
+  sink_.Reset(BlockSink::Check::kStream, false, shape.lines, shape.framing == "line");
   ServerUnderTest server(variant, library_, &sink_);
+  server.SetFraming(shape.framing);
   ChildProcess generator;
-  const std::vector<std::string> arguments = {"--generator", "tcp-stream", std::to_string(total),
-                                              std::to_string(kBulkWarmup)};
+  const std::vector<std::string> arguments = {"--generator", shape.lines ? "tcp-lines" : "tcp-stream",
+                                              std::to_string(total), std::to_string(kBulkWarmup)};
   if (!StartTcpLoad(name, server, generator, arguments, kBulkWarmup)) {
     return std::nullopt;
   }
@@ -216,10 +229,11 @@ std::optional<BulkRun> NetworkBench::RunBulk(Variant variant) {
   if (!FinishTcpLoad(name, server, generator, total)) return std::nullopt;
   const uint64_t measured = total - kBulkWarmup;
   BulkRun run{measured / 1e6 / seconds, cpu / (measured / 1e9),
-              blocks > 0 ? static_cast<double>(calls.total()) / static_cast<double>(blocks) : 0, calls, blocks};
-  std::printf("  %-8s %8.1f MB/s  %6.3f s CPU per GB  %5.2f receive calls per block (%llu blocks)\n",
-              VariantName(variant), run.megabytesPerSecond, run.cpuSecondsPerGigabyte, run.callsPerBlock,
-              static_cast<unsigned long long>(blocks));
+              blocks > 0 ? static_cast<double>(calls.total()) / static_cast<double>(blocks) : 0, calls, blocks,
+              static_cast<double>(blocks) / seconds};
+  std::printf("  %-8s %8.1f MB/s  %6.3f s CPU per GB  %5.2f receive calls per block (%llu blocks, %.0f/s)\n",
+              label.c_str(), run.megabytesPerSecond, run.cpuSecondsPerGigabyte, run.callsPerBlock,
+              static_cast<unsigned long long>(blocks), run.blocksPerSecond);
   std::fflush(stdout);
   return run;
 }
@@ -265,23 +279,55 @@ void NetworkBench::BulkGroup() {
                    "; plain " + CallBreakdown(sums[1], blocks[1]));
 }
 
+// The same 64-byte lines into the plug-in with framing line and with framing
+// none, in interleaved rounds: what cutting the stream into one record per
+// line costs. In these figures the "plain" column is the plug-in with
+// framing none.
+void NetworkBench::BulkLinesGroup() {
+  std::printf("\nTCP bulk of 64-byte lines: one client sends %llu MiB into the plug-in, framing line vs none;"
+              " %d rounds\n",
+              static_cast<unsigned long long>(load_.bulkBytes >> 20), rounds_);
+  Figure throughput{"bulk 64-byte lines MB/s, line vs none", {}, {}, {Goal::Kind::kRatioAtLeast, 0.9}, 1};
+  Figure cpu{"bulk 64-byte lines CPU s/GB, line vs none", {}, {}, {}, 3};
+  Figure records{"bulk 64-byte lines records/s, line vs none", {}, {}, {}, 0};
+  for (int round = 0; round < rounds_ && !failed_; ++round) {
+    for (Variant order : RoundOrder(round)) {
+      const bool line = order == Variant::kPlugin;
+      std::optional<BulkRun> run = RunBulk(Variant::kPlugin, {line ? "line" : "none", true});
+      if (!run) return;
+      (line ? throughput.plugin : throughput.plain).push_back(run->megabytesPerSecond);
+      (line ? cpu.plugin : cpu.plain).push_back(run->cpuSecondsPerGigabyte);
+      (line ? records.plugin : records.plain).push_back(run->blocksPerSecond);
+    }
+  }
+  figures_.push_back(throughput);
+  figures_.push_back(cpu);
+  figures_.push_back(records);
+  notes_.push_back("bulk 64-byte lines: the plain column is the plug-in with framing none (one record per receive)");
+}
+
 // ---------------------------------------------------------------------------
 // 64 clients sending 64-byte messages at once: messages delivered per second.
 
-std::optional<double> NetworkBench::RunMessages(Variant variant) {
-  const std::string name = std::string("64 clients into the ") + VariantName(variant);
+std::optional<double> NetworkBench::RunMessages(Variant variant, const TcpShape& shape) {
+  const std::string label =
+      std::string(VariantName(variant)) + (shape.framing.empty() ? "" : ", framing " + shape.framing);
+  const std::string name = "64 clients into the " + label;
   Phase phase(*watchdog_, name, 240);
   const uint64_t perClient = load_.messagesPerClient;
   // Every client's first message delivered: every reader is running.
   const uint64_t warmup = kMessageClients * kMessageSize;
   const uint64_t total = warmup * perClient;
-  sink_.Reset(BlockSink::Check::kTagged);
+  const bool framed = variant == Variant::kPlugin && shape.framing == "line";
+  sink_.Reset(BlockSink::Check::kTagged, false, shape.lines, framed);
   ServerUnderTest server(variant, library_, &sink_);
+  if (variant == Variant::kPlugin) server.SetFraming(shape.framing);
   ChildProcess generator;
-  if (!StartTcpLoad(name, server, generator,
-                    {"--generator", "tcp-messages", std::to_string(kMessageClients), std::to_string(perClient),
-                     std::to_string(kMessageSize), std::to_string(kMessageSenderThreads)},
-                    warmup)) {
+  std::vector<std::string> arguments = {"--generator", "tcp-messages", std::to_string(kMessageClients),
+                                        std::to_string(perClient), std::to_string(kMessageSize),
+                                        std::to_string(kMessageSenderThreads)};
+  if (shape.lines) arguments.push_back("lines");
+  if (!StartTcpLoad(name, server, generator, arguments, warmup)) {
     return std::nullopt;
   }
   const auto start = Clock::now();
@@ -290,7 +336,7 @@ std::optional<double> NetworkBench::RunMessages(Variant variant) {
   const double seconds = SecondsSince(start);
   if (!FinishTcpLoad(name, server, generator, total)) return std::nullopt;
   const double rate = static_cast<double>(kMessageClients * (perClient - 1)) / seconds;
-  std::printf("  %-8s %10.0f messages/s  (%llu blocks for %llu messages)\n", VariantName(variant), rate,
+  std::printf("  %-8s %10.0f messages/s  (%llu blocks for %llu messages)\n", label.c_str(), rate,
               static_cast<unsigned long long>(sink_.blocks()),
               static_cast<unsigned long long>(kMessageClients * perClient));
   std::fflush(stdout);
@@ -305,6 +351,22 @@ void NetworkBench::MessagesGroup() {
   for (int round = 0; round < rounds_ && !failed_; ++round) {
     for (Variant variant : RoundOrder(round)) {
       std::optional<double> rate = RunMessages(variant);
+      if (!rate) return;
+      (variant == Variant::kPlugin ? messages.plugin : messages.plain).push_back(*rate);
+    }
+  }
+  figures_.push_back(messages);
+}
+
+// The same with every message a line and the plug-in framing lines: each
+// delivery is then exactly one message (records/s = messages/s).
+void NetworkBench::MessagesLinesGroup() {
+  std::printf("\n%d TCP clients at once, %llu lines of %zu bytes each, plug-in with framing line; %d rounds\n",
+              kMessageClients, static_cast<unsigned long long>(load_.messagesPerClient), kMessageSize, rounds_);
+  Figure messages{"64 clients x 64-byte lines, framing line, msg/s", {}, {}, {}, 0};
+  for (int round = 0; round < rounds_ && !failed_; ++round) {
+    for (Variant variant : RoundOrder(round)) {
+      std::optional<double> rate = RunMessages(variant, {"line", true});
       if (!rate) return;
       (variant == Variant::kPlugin ? messages.plugin : messages.plain).push_back(*rate);
     }
@@ -459,7 +521,9 @@ void NetworkBench::PingGroup() {
 
 void NetworkBench::Run() {
   if (options_.Wanted("bulk") && !failed_) BulkGroup();
+  if ((options_.Wanted("bulk") || options_.Wanted("bulk-lines")) && !failed_) BulkLinesGroup();
   if (options_.Wanted("messages") && !failed_) MessagesGroup();
+  if ((options_.Wanted("messages") || options_.Wanted("messages-lines")) && !failed_) MessagesLinesGroup();
   if (options_.Wanted("udp") && !failed_) UdpGroup();
   if (options_.Wanted("ping") && !failed_) PingGroup();
   PrintFigures("network_bench: plug-in vs plain server (median of " + std::to_string(rounds_) +
@@ -484,7 +548,9 @@ int main(int argc, char** argv) {
   CommonOptions options;
   if (!ParseOptions(argc, argv, &options)) {
     std::fprintf(stderr,
-                 "usage: %s [--quick] [--rounds N] [--plugin PATH] [--only bulk,messages,udp,ping]\n", argv[0]);
+                 "usage: %s [--quick] [--rounds N] [--plugin PATH]"
+                 " [--only bulk,bulk-lines,messages,messages-lines,udp,ping]\n",
+                 argv[0]);
     return 2;
   }
   EnableCallCounting();

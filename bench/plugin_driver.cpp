@@ -94,7 +94,8 @@ PluginServer::PluginServer(PluginLibrary* library, BlockSink* sink) : library_(l
 
 PluginServer::~PluginServer() { Stop(); }
 
-bool PluginServer::Start(bool udp, uint16_t port, int tcpTimeoutSeconds, std::string* error) {
+bool PluginServer::Start(bool udp, uint16_t port, int tcpTimeoutSeconds, std::string* error,
+                         const std::string& framing) {
   library_->factory()->CreateInstance(&lanfeed::kLanFeedClassId, &plugin_, nullptr);
   if (plugin_ == nullptr) {
     *error = "CreateInstance returned no object";
@@ -102,7 +103,7 @@ bool PluginServer::Start(bool udp, uint16_t port, int tcpTimeoutSeconds, std::st
   }
   plugin_->Initialize(&host_);
   initialized_ = true;
-  config_ = DeviceConfiguration(udp, port, tcpTimeoutSeconds);
+  config_ = DeviceConfiguration(udp, port, tcpTimeoutSeconds, framing);
   MemoryConfigNode root(config_.get());
   plugin_->Configure(&root);
   if (root.openCursors() != 0) {

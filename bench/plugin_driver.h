@@ -76,9 +76,10 @@ class PluginServer {
   PluginServer(const PluginServer&) = delete;
   PluginServer& operator=(const PluginServer&) = delete;
 
-  // CreateInstance, Initialize, Configure (TCP or UDP on `port`), AddConsumer,
-  // then waits until the plug-in publishes that it listens.
-  bool Start(bool udp, uint16_t port, int tcpTimeoutSeconds, std::string* error);
+  // CreateInstance, Initialize, Configure (TCP or UDP on `port`, with
+  // `framing` when not empty), AddConsumer, then waits until the plug-in
+  // publishes that it listens.
+  bool Start(bool udp, uint16_t port, int tcpTimeoutSeconds, std::string* error, const std::string& framing = "");
   // The host's way out, one step at a time: RemoveConsumer, Uninitialize
   // (the plug-in closes its sockets and joins its threads), DestroyInstance.
   void RemoveConsumer();

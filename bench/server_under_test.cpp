@@ -21,7 +21,7 @@ bool ServerUnderTest::Start(bool udp, int tcpTimeoutSeconds, std::string* error)
       return false;
     }
     plugin_ = std::make_unique<PluginServer>(library_, sink_);
-    return plugin_->Start(udp, port_, tcpTimeoutSeconds, error);
+    return plugin_->Start(udp, port_, tcpTimeoutSeconds, error, framing_);
   }
   if (udp) {
     udp_ = std::make_unique<PlainUdpServer>(sink_);

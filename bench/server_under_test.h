@@ -34,6 +34,9 @@ class ServerUnderTest {
   // listens. `tcpTimeoutSeconds` is the idle time after which a client is
   // dropped; 0: no limit.
   bool Start(bool udp, int tcpTimeoutSeconds, std::string* error);
+  // The plug-in's Framing setting for the next Start ("line"); empty: none
+  // configured. The plain server ignores it.
+  void SetFraming(const std::string& framing) { framing_ = framing; }
   uint16_t port() const { return port_; }
 
   // Stopping in the host's steps. BeginStop: the plug-in loses its consumer
@@ -49,6 +52,7 @@ class ServerUnderTest {
   PluginLibrary* library_;
   BlockSink* sink_;
   uint16_t port_ = 0;
+  std::string framing_;
   std::unique_ptr<PluginServer> plugin_;
   std::unique_ptr<PlainTcpServer> tcp_;
   std::unique_ptr<PlainUdpServer> udp_;

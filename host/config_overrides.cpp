@@ -1,5 +1,7 @@
 #include "host/config_overrides.h"
 
+#include <type_traits>
+
 namespace lanfeed::host {
 
 namespace {
@@ -8,7 +10,8 @@ pugi::xml_node ChildOrNew(pugi::xml_node parent, const char* name) {
   return child ? child : parent.append_child(name);
 }
 
-void SetValue(pugi::xml_node device, const char* name, const std::optional<int32_t>& value) {
+template <typename Value>
+void SetValue(pugi::xml_node device, const char* name, const std::optional<Value>& value) {
   if (!value) return;
   pugi::xml_node element = ChildOrNew(device, name);
   // The value is the element's whole text: drop any text or CDATA it held.
@@ -17,7 +20,11 @@ void SetValue(pugi::xml_node device, const char* name, const std::optional<int32
     if (child.type() == pugi::node_pcdata || child.type() == pugi::node_cdata) element.remove_child(child);
     child = next;
   }
-  element.text().set(*value);
+  if constexpr (std::is_same_v<Value, std::string>) {
+    element.text().set(value->c_str());
+  } else {
+    element.text().set(*value);
+  }
 }
 }  // namespace
 
@@ -27,6 +34,9 @@ void ApplyOverrides(const SettingOverrides& overrides, ConfigTree* tree) {
   SetValue(device, "Protocol", overrides.protocol);
   SetValue(device, "Port", overrides.port);
   SetValue(device, "TCPTimeout", overrides.tcpTimeout);
+  SetValue(device, "Framing", overrides.framing);
+  SetValue(device, "FrameDelimiter", overrides.frameDelimiter);
+  SetValue(device, "FrameLength", overrides.frameLength);
 }
 
 }  // namespace lanfeed::host

@@ -96,9 +96,11 @@ void ConsoleHostServices::Print(const std::string& line) {
   if (sink_) sink_(line);
 }
 
-std::string ConsoleHostServices::DescribeDelivery(const InputDataRecord& record) {
+std::string ConsoleHostServices::DescribeDelivery(const InputDataRecord& record, std::string_view peer) {
   std::string line = "deliver consumer=" + std::to_string(record.Consumer) +
-                     " length=" + std::to_string(record.DataLength) + " data=\"";
+                     " length=" + std::to_string(record.DataLength);
+  if (!peer.empty()) line += " peer=" + EscapeBytes(reinterpret_cast<const uint8_t*>(peer.data()), peer.size());
+  line += " data=\"";
   if (record.Data != nullptr) line += EscapeBytes(record.Data, record.DataLength);
   return line + "\"";
 }

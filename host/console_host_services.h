@@ -37,6 +37,7 @@ std::string TextTimestamp(std::chrono::system_clock::time_point time);
 
 // The lines, one per call (lanfeed-host puts the time stamp before each):
 //   deliver consumer=1 length=6 data="hello\n"
+//   deliver consumer=1 length=6 peer=127.0.0.1:53211 data="hello\n"  (sender shown)
 //   feedback flags=0x3 beeper=on time=300 freq=3000 volume=0 led=on time=100 color=2
 //            wave=off path=(none) vibrator=off time=0
 //   log 3 <the text, verbatim>
@@ -57,8 +58,9 @@ class ConsoleHostServices final : public HostServices {
   void Print(const std::string& line);
 
   // The one place where a delivery becomes a text line (JsonDelivery is its
-  // JSON counterpart): what the host learns about a block goes here.
-  static std::string DescribeDelivery(const InputDataRecord& record);
+  // JSON counterpart): what the host learns about a block goes here. With a
+  // `peer` (not empty), the line names the sender.
+  static std::string DescribeDelivery(const InputDataRecord& record, std::string_view peer = {});
   static std::string DescribeFeedback(const FeedbackParams& params);
   static std::string DescribeStatus(int32_t property, int32_t size, const void* value);
 

@@ -1,5 +1,7 @@
 #include "host/default_config.h"
 
+#include <cstdio>
+
 #include "host/materialise_defaults.h"
 #include "platform/text.h"
 
@@ -44,8 +46,23 @@ DeviceSettings EffectiveSettings(ConfigNode* root) {
 std::string DescribeSettings(const DeviceSettings& settings) {
   if (settings.Enabled == 0) return "disabled, nothing listens";
   if (settings.Protocol == kProtocolUdp) return "UDP port " + std::to_string(settings.Port);
-  return "TCP port " + std::to_string(settings.Port) + ", time-out " +
-         (settings.TCPTimeout == 0 ? std::string("none") : std::to_string(settings.TCPTimeout) + " s");
+  std::string text = "TCP port " + std::to_string(settings.Port) + ", time-out " +
+                     (settings.TCPTimeout == 0 ? std::string("none") : std::to_string(settings.TCPTimeout) + " s");
+  switch (settings.Framing) {
+    case kFramingLine: text += ", framing line"; break;
+    case kFramingDelimiter: {
+      text += ", framing delimiter ";
+      char hex[3];
+      for (int32_t i = 0; i < settings.FrameDelimiterLength; ++i) {
+        std::snprintf(hex, sizeof hex, "%02X", settings.FrameDelimiter[i]);
+        text += hex;
+      }
+      break;
+    }
+    case kFramingFixed: text += ", framing fixed " + std::to_string(settings.FrameLength) + " bytes"; break;
+    default: break;
+  }
+  return text;
 }
 
 std::string DescribeStartup(const PluginDescriptor& descriptor, const std::string& pluginPath,

@@ -25,7 +25,8 @@ bool SaveDefaultConfigFile(ConfigTree* tree, const std::string& path, std::strin
 DeviceSettings EffectiveSettings(ConfigNode* root);
 
 // What listens, for a person: "TCP port 58627, time-out 60 s", "UDP port 9000",
-// "disabled, nothing listens".
+// "disabled, nothing listens"; with framing e.g. "TCP port 9000, time-out
+// 60 s, framing line".
 std::string DescribeSettings(const DeviceSettings& settings);
 
 // One line for a person: the plug-in's descriptor, where its configuration

@@ -15,6 +15,7 @@ const char kHostVersion[] = LANFEED_HOST_VERSION;
 
 const char kHostUsage[] =
     "usage: lanfeed-host [--config FILE] [--tcp PORT | --udp PORT] [--timeout SECONDS]\n"
+    "                    [--framing none|line|delimiter:HEX|fixed:N]\n"
     "                    [--output text|jsonl|raw] [--keep-retrying] [--plugin PATH]\n"
     "       lanfeed-host --check-config FILE [--tcp PORT | --udp PORT] [--timeout SECONDS]\n"
     "       lanfeed-host --write-default-config FILE\n"
@@ -24,6 +25,9 @@ const char kHostUsage[] =
     "  --tcp PORT          serve TCP on PORT (1-65535), replacing the configuration's protocol and port\n"
     "  --udp PORT          serve UDP on PORT\n"
     "  --timeout SECONDS   TCP inactivity time-out; 0: none\n"
+    "  --framing RULE      where a TCP record ends: none (each receive, the default), line (after LF),\n"
+    "                      delimiter:HEX (after 1 to 8 bytes, e.g. 03 or 0D0A), fixed:N (every N bytes,\n"
+    "                      1 to 8192); the text output then shows each record's sender\n"
     "  --output MODE       text: lines for people (default)\n"
     "                      jsonl: one JSON object per line for every event; a delivery always\n"
     "                      carries data_base64, and data as well when it is valid UTF-8\n"
@@ -38,7 +42,7 @@ const char kHostUsage[] =
     "                      and at every reload\n"
     "  --write-default-config FILE\n"
     "                      write the plug-in's default configuration (with --tcp, --udp,\n"
-    "                      --timeout applied) to FILE and exit\n"
+    "                      --timeout, --framing applied) to FILE and exit\n"
     "Text output: one line per event, after the local time (2024-05-01 09:30:00.123):\n"
     "  deliver consumer=C length=N data=\"...\"   a block handed to consumer C: printable text as\n"
     "                      it is; \\n \\r \\t \\\\ \\\" and \\xHH for other control bytes and\n"
@@ -72,7 +76,37 @@ std::optional<int32_t> ParseNumber(std::string_view text, int32_t max) {
   return static_cast<int32_t>(value);
 }
 
-enum class Option { kConfig, kPlugin, kWriteDefaults, kCheckConfig, kTcp, kUdp, kTimeout, kOutput, kKeepRetrying, kHelp, kVersion };
+// --framing's rule into the three settings; false when it is not one.
+bool ParseFraming(const std::string& value, SettingOverrides* overrides) {
+  if (value == "none" || value == "line") {
+    overrides->framing = value;
+    return true;
+  }
+  const std::string delimiter = "delimiter:";
+  if (value.rfind(delimiter, 0) == 0) {
+    const std::string hex = value.substr(delimiter.size());
+    if (hex.empty() || hex.size() % 2 != 0 || hex.size() > 16 ||
+        hex.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) {
+      return false;
+    }
+    overrides->framing = "delimiter";
+    overrides->frameDelimiter = hex;
+    return true;
+  }
+  const std::string fixed = "fixed:";
+  if (value.rfind(fixed, 0) == 0) {
+    std::optional<int32_t> length = ParseNumber(std::string_view(value).substr(fixed.size()), 8192);
+    if (!length || *length < 1) return false;
+    overrides->framing = "fixed";
+    overrides->frameLength = length;
+    return true;
+  }
+  return false;
+}
+
+enum class Option {
+  kConfig, kPlugin, kWriteDefaults, kCheckConfig, kTcp, kUdp, kTimeout, kFraming, kOutput, kKeepRetrying, kHelp, kVersion
+};
 
 struct OptionName {
   const char* name;
@@ -88,6 +122,7 @@ const OptionName kOptions[] = {
     {"--tcp", Option::kTcp, true},
     {"--udp", Option::kUdp, true},
     {"--timeout", Option::kTimeout, true},
+    {"--framing", Option::kFraming, true},
     {"--output", Option::kOutput, true},
     {"--keep-retrying", Option::kKeepRetrying, false},
     {"--help", Option::kHelp, false},
@@ -124,6 +159,10 @@ bool Apply(Option option, const std::string& value, HostOptions* o, std::string*
       if (!o->overrides.tcpTimeout) *error = "--timeout: '" + value + "' is not a number of seconds";
       return o->overrides.tcpTimeout.has_value();
     }
+    case Option::kFraming:
+      if (ParseFraming(value, &o->overrides)) return true;
+      *error = "--framing: '" + value + "' is not one of none, line, delimiter:HEX (1 to 8 bytes), fixed:N (1 to 8192)";
+      return false;
     case Option::kOutput:
       if (value == "text") {
         o->output = OutputMode::kText;

@@ -13,7 +13,7 @@ struct HostOptions {
   std::string pluginPath;          // --plugin PATH; empty: found beside the program
   std::string writeDefaultConfig;  // --write-default-config FILE; empty: normal run
   std::string checkConfig;         // --check-config FILE; empty: normal run
-  SettingOverrides overrides;      // --tcp PORT, --udp PORT, --timeout SECONDS
+  SettingOverrides overrides;      // --tcp PORT, --udp PORT, --timeout SECONDS, --framing RULE
   OutputMode output = OutputMode::kText;  // --output text|jsonl|raw
   bool keepRetrying = false;              // --keep-retrying
   bool help = false;                      // --help or -h
@@ -29,8 +29,9 @@ extern const char kHostVersion[];
 // argument, a missing, empty or unusable value, an option given twice, or
 // --tcp together with --udp, port 0 (a port nobody would be told), or
 // --check-config together with --config or --write-default-config. With
-// --write-default-config only --plugin, --tcp, --udp and --timeout have an
-// effect; with --check-config only --tcp, --udp and --timeout.
+// --write-default-config only --plugin, --tcp, --udp, --timeout and --framing
+// have an effect; with --check-config only --tcp, --udp, --timeout and
+// --framing.
 bool ParseHostOptions(int argc, const char* const* argv, HostOptions* options, std::string* error);
 
 }  // namespace lanfeed::host

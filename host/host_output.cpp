@@ -28,9 +28,22 @@ int32_t HostOutput::Deliver(const InputDataRecord* record) {
   if (record == nullptr) return 0;
   blocks_.fetch_add(1, std::memory_order_relaxed);
   bytes_.fetch_add(record->DataLength, std::memory_order_relaxed);
+  // The sender, asked on the delivering thread, within the delivery.
+  char peer[64] = "";
+  GetLanFeedDeliveryPeerFn source = peerSource_.load();
+  if (source != nullptr && mode_ != OutputMode::kRaw && (mode_ != OutputMode::kText || showPeers_.load())) {
+    if (source(peer, sizeof peer) <= 0) peer[0] = '\0';
+    peer[sizeof peer - 1] = '\0';
+  }
   switch (mode_) {
-    case OutputMode::kText: lines_.Deliver(record); break;
-    case OutputMode::kJsonLines: out_->Write(JsonDelivery(Now(), *record)); break;
+    case OutputMode::kText:
+      if (peer[0] == '\0') {
+        lines_.Deliver(record);
+      } else {
+        lines_.Print(ConsoleHostServices::DescribeDelivery(*record, peer));
+      }
+      break;
+    case OutputMode::kJsonLines: out_->Write(JsonDelivery(Now(), *record, peer)); break;
     case OutputMode::kRaw:
       if (record->Data != nullptr) {
         out_->Write(std::string_view(reinterpret_cast<const char*>(record->Data), record->DataLength));

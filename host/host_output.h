@@ -33,6 +33,7 @@
 #include "host/repeated_lines.h"
 #include "host/stream_writer.h"
 #include "plugin/host_services.h"
+#include "plugin/plugin_interface.h"
 
 namespace lanfeed::host {
 
@@ -73,6 +74,12 @@ class HostOutput final : public HostServices {
   // Writes the summary of every held-back repeated line now (at a stop).
   void FlushRepeats();
 
+  // The plug-in's GetLanFeedDeliveryPeer (null: none). Deliver asks it for
+  // each record's sender: jsonl gives it as "peer", text when ShowPeers is
+  // on, raw never.
+  void SetPeerSource(GetLanFeedDeliveryPeerFn source) { peerSource_.store(source); }
+  void ShowPeers(bool show) { showPeers_.store(show); }
+
   struct Totals {
     uint64_t blocks = 0;      // Deliver calls
     uint64_t bytes = 0;       // bytes in them
@@ -102,6 +109,8 @@ class HostOutput final : public HostServices {
   std::atomic<int> hostStops_{0};
 
   std::atomic<bool> watching_{false};
+  std::atomic<GetLanFeedDeliveryPeerFn> peerSource_{nullptr};
+  std::atomic<bool> showPeers_{false};
   std::atomic<uint64_t> blocks_{0};
   std::atomic<uint64_t> bytes_{0};
   std::atomic<uint64_t> feedback_{0};

@@ -59,6 +59,7 @@ bool HostSession::Load(std::string* error) {
     }
   }
   if (!loader_.Load(pluginPath_, error)) return false;
+  output_->SetPeerSource(loader_.deliveryPeer());
 
   loader_.plugin()->Initialize(output_);
   initialized_ = true;
@@ -83,6 +84,9 @@ void HostSession::WarnAbout(const ConfigTree& tree) {
 
 void HostSession::UseConfiguration(std::unique_ptr<ConfigTree> tree) {
   settings_ = EffectiveSettings(tree->root());
+  // Text lines name each record's sender once records are framed (opt-in:
+  // the lines stay as they were without framing).
+  output_->ShowPeers(settings_.Framing != kFramingNone);
   loader_.plugin()->Configure(tree->root());
   // The plug-in uses the node only during Configure; the tree is kept all
   // the same, as the device's host application keeps its configuration.
@@ -149,6 +153,7 @@ void HostSession::Stop() {
     initialized_ = false;
     output_->EndHostStop();
   }
+  output_->SetPeerSource(nullptr);  // before the library goes
   loader_.Release();  // DestroyInstance, ReleaseCVClassFactory, unload
 }
 

@@ -65,10 +65,11 @@ std::string Iso8601Utc(std::chrono::system_clock::time_point time) {
   return text;
 }
 
-std::string JsonDelivery(const std::string& time, const InputDataRecord& record) {
+std::string JsonDelivery(const std::string& time, const InputDataRecord& record, std::string_view peer) {
   Json json = Event(time, "deliver");
   json["consumer"] = record.Consumer;
   json["length"] = record.DataLength;
+  if (!peer.empty() && IsValidUtf8(peer)) json["peer"] = peer;
   std::string_view data;
   if (record.Data != nullptr) data = {reinterpret_cast<const char*>(record.Data), record.DataLength};
   // data_base64 on every delivery, so that a reader has one field it can

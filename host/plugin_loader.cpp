@@ -16,6 +16,7 @@ bool PluginLoader::Load(const std::string& path, std::string* error) {
     Release();
     return false;
   }
+  deliveryPeer_ = reinterpret_cast<GetLanFeedDeliveryPeerFn>(library_.Find("GetLanFeedDeliveryPeer"));
   factory_ = get();
   if (factory_ == nullptr) {
     *error = "GetCVClassFactory returned no factory";
@@ -55,6 +56,7 @@ void PluginLoader::Release() {
   descriptor_ = nullptr;
   descriptorCount_ = 0;
   release_ = nullptr;
+  deliveryPeer_ = nullptr;
   library_.Unload();
 }
 

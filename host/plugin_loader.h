@@ -25,6 +25,9 @@ class PluginLoader {
   IInputPlugin* plugin() const { return plugin_; }
   const PluginDescriptor* descriptor() const { return descriptor_; }
   int32_t descriptorCount() const { return descriptorCount_; }
+  // The plug-in's GetLanFeedDeliveryPeer; null when it has none (an older
+  // plug-in), which serves all the same.
+  GetLanFeedDeliveryPeerFn deliveryPeer() const { return deliveryPeer_; }
 
   // Destroys the object and releases the factory (idempotent).
   void Release();
@@ -33,6 +36,7 @@ class PluginLoader {
   SharedLibrary library_;
   IPluginFactory* factory_ = nullptr;
   ReleaseCVClassFactoryFn release_ = nullptr;
+  GetLanFeedDeliveryPeerFn deliveryPeer_ = nullptr;
   IInputPlugin* plugin_ = nullptr;
   const PluginDescriptor* descriptor_ = nullptr;
   int32_t descriptorCount_ = 0;

@@ -49,6 +49,11 @@ class Thread {
   Handle* handle_ = nullptr;
 };
 
+// An identifier of the calling thread: never 0, and no two threads that run
+// at the same time share one (an ended thread's may be reused). Makes no
+// system call.
+uintptr_t CurrentThreadId();
+
 // Suspends the calling thread for `milliseconds`.
 void SleepMs(uint32_t milliseconds);
 

@@ -4,6 +4,7 @@
 #include <new>
 
 #include "plugin/input_plugin.h"
+#include "plugin/servers/delivery_peer.h"
 
 namespace lanfeed {
 
@@ -87,4 +88,8 @@ extern "C" lanfeed::IPluginFactory* GetCVClassFactory() {
 
 extern "C" void ReleaseCVClassFactory(lanfeed::IPluginFactory* factory) {
   delete static_cast<lanfeed::PluginFactory*>(factory);
+}
+
+extern "C" int32_t GetLanFeedDeliveryPeer(char* text, int32_t capacity) {
+  return lanfeed::CopyDeliveryPeer(text, capacity);
 }

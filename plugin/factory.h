@@ -25,7 +25,12 @@ bool SameClassId(const PluginClassId& a, const PluginClassId& b);
 }  // namespace lanfeed
 
 extern "C" {
-// Exported by these undecorated names (ordinals 1 and 2 on Windows).
+// Exported by these undecorated names (ordinals 1, 2 and 3 on Windows).
 lanfeed::IPluginFactory* GetCVClassFactory();
 void ReleaseCVClassFactory(lanfeed::IPluginFactory* factory);
+// The sender of the record being delivered, for a host's ShowFeedback or
+// Deliver on the delivering thread: "127.0.0.1:53211" written into `text`
+// with its NUL, and its length. 0 and an empty string on any other thread,
+// outside a delivery, or when `capacity` is too small (64 always suffices).
+int32_t GetLanFeedDeliveryPeer(char* text, int32_t capacity);
 }

@@ -1,6 +1,6 @@
 // The binary interface between the host and LanFeedPlugin: class identifiers,
 // the descriptor record, the factory and the plug-in object tables, and the
-// two exports. Slot order is the interface: do not reorder, add or remove
+// exports. Slot order is the interface: do not reorder, add or remove
 // virtual functions, and do not add virtual destructors.
 #pragma once
 
@@ -82,8 +82,10 @@ class IPluginFactory {
   ~IPluginFactory() = default;
 };
 
-// Signatures of the two exports, for hosts that look them up by name.
+// Signatures of the exports, for hosts that look them up by name. The third
+// is optional to a host: a plug-in without it still serves.
 using GetCVClassFactoryFn = IPluginFactory* (*)();
 using ReleaseCVClassFactoryFn = void (*)(IPluginFactory*);
+using GetLanFeedDeliveryPeerFn = int32_t (*)(char* text, int32_t capacity);
 
 }  // namespace lanfeed

@@ -83,6 +83,12 @@ bool Thread::IsCurrent() const {
   return handle_ != nullptr && pthread_equal(handle_->thread, pthread_self());
 }
 
+uintptr_t CurrentThreadId() {
+  static_assert(sizeof(pthread_t) <= sizeof(uintptr_t));
+  // glibc's pthread_t is the address of the thread's control block.
+  return static_cast<uintptr_t>(pthread_self());
+}
+
 void SleepMs(uint32_t milliseconds) {
   timespec ts{static_cast<time_t>(milliseconds / 1000),
               static_cast<long>(milliseconds % 1000) * 1000000L};

@@ -78,6 +78,8 @@ bool Thread::IsCurrent() const {
   return handle_ != nullptr && handle_->id == GetCurrentThreadId();
 }
 
+uintptr_t CurrentThreadId() { return GetCurrentThreadId(); }
+
 void SleepMs(uint32_t milliseconds) { Sleep(milliseconds); }
 
 // GetTickCount (the handheld has no 64-bit tick count) wraps every 49.7 days;

@@ -15,7 +15,8 @@ void FreeWaveFilePath(FeedbackParams* feedback) {
 
 DeviceSettings::DeviceSettings()
     : Enabled(1), Protocol(kProtocolTcp), Reserved(0), Port(kDefaultPort),
-      TCPTimeout(kDefaultTcpTimeout), Feedback{} {}
+      TCPTimeout(kDefaultTcpTimeout), Feedback{}, Framing(kFramingNone), FrameDelimiterLength(0),
+      FrameDelimiter{}, FrameLength(0) {}
 
 DeviceSettings::~DeviceSettings() { FreeWaveFilePath(&Feedback); }
 
@@ -28,6 +29,10 @@ DeviceSettings& DeviceSettings::operator=(const DeviceSettings& other) {
   Reserved = other.Reserved;
   Port = other.Port;
   TCPTimeout = other.TCPTimeout;
+  Framing = other.Framing;
+  FrameDelimiterLength = other.FrameDelimiterLength;
+  std::memcpy(FrameDelimiter, other.FrameDelimiter, sizeof(FrameDelimiter));
+  FrameLength = other.FrameLength;
   FreeWaveFilePath(&Feedback);
   Feedback = other.Feedback;
   Feedback.WaveFilePath = nullptr;
@@ -120,6 +125,60 @@ void ReadWaveFilePath(ConfigNode* cursor, FeedbackParams* feedback) {
   feedback->WaveFilePath = path;
 }
 
+// 0 to 15 for a hex digit, else -1.
+int32_t HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// FrameDelimiter: 1 to 8 bytes as pairs of hex digits ("03", "0D0A").
+// Anything else leaves the record without a delimiter.
+void ReadFrameDelimiter(ConfigNode* cursor, DeviceSettings* settings) {
+  const char* text = cursor->GetValueA();
+  if (text == nullptr) return;
+  const std::size_t digits = std::strlen(text);
+  if (digits == 0 || digits % 2 != 0 || digits > 2 * kMaxFrameDelimiterBytes) return;
+  uint8_t bytes[kMaxFrameDelimiterBytes];
+  for (std::size_t i = 0; i < digits; i += 2) {
+    const int32_t high = HexDigit(text[i]);
+    const int32_t low = HexDigit(text[i + 1]);
+    if (high < 0 || low < 0) return;
+    bytes[i / 2] = static_cast<uint8_t>(high * 16 + low);
+  }
+  std::memcpy(settings->FrameDelimiter, bytes, digits / 2);
+  settings->FrameDelimiterLength = static_cast<int32_t>(digits / 2);
+}
+
+// Framing, FrameDelimiter and FrameLength, each with a cursor of its own. A
+// rule that lacks its delimiter or length leaves the framing at none.
+void ReadFraming(ConfigNode* device, DeviceSettings* settings) {
+  int32_t mode = kFramingNone;
+  {
+    ScopedCursor cursor(device);
+    if (cursor.Find("Framing")) {
+      if (ValueEquals(cursor.get(), "line")) mode = kFramingLine;
+      if (ValueEquals(cursor.get(), "delimiter")) mode = kFramingDelimiter;
+      if (ValueEquals(cursor.get(), "fixed")) mode = kFramingFixed;
+    }
+  }
+  {
+    ScopedCursor cursor(device);
+    if (cursor.Find("FrameDelimiter")) ReadFrameDelimiter(cursor.get(), settings);
+  }
+  {
+    ScopedCursor cursor(device);
+    if (cursor.Find("FrameLength") && cursor.get()->GetValueLength() != 0) {
+      const int32_t length = cursor.get()->GetValueInt();
+      if (length >= 1 && length <= kMaxFrameLength) settings->FrameLength = length;
+    }
+  }
+  if (mode == kFramingDelimiter && settings->FrameDelimiterLength == 0) mode = kFramingNone;
+  if (mode == kFramingFixed && settings->FrameLength == 0) mode = kFramingNone;
+  settings->Framing = mode;
+}
+
 void ReadBeeper(ConfigNode* beeper, FeedbackParams* feedback) {
   bool enabled = ReadEnabled(beeper, 1);
   ReadChildInt(beeper, "Freq", &feedback->BeeperFreq);
@@ -167,32 +226,53 @@ void DeviceSettings::ReadDevice(ConfigNode* node) {
   Protocol = kProtocolTcp;
   TCPTimeout = kDefaultTcpTimeout;
   ResetFeedback();
+  Framing = kFramingNone;
+  FrameDelimiterLength = 0;
+  std::memset(FrameDelimiter, 0, sizeof(FrameDelimiter));
+  FrameLength = 0;
   if (node == nullptr) return;
 
+  int32_t found = 0;  // children of Device found among the five below
   {
     // Enabled, Protocol and Port share one cursor.
     ScopedCursor cursor(node);
-    if (cursor.Find("Enabled") && ValueEquals(cursor.get(), "0")) Enabled = 0;
+    if (cursor.Find("Enabled")) {
+      ++found;
+      if (ValueEquals(cursor.get(), "0")) Enabled = 0;
+    }
     if (cursor.Find("Protocol")) {
+      ++found;
       bool udp = cursor.get()->GetValueLength() == 1 && ValueEquals(cursor.get(), "0");
       Protocol = udp ? kProtocolUdp : kProtocolTcp;
     }
-    if (cursor.Find("Port") && cursor.get()->GetValueLength() != 0) {
-      int32_t port = cursor.get()->GetValueInt();
-      Port = (port < 0 || port > 65535) ? kDefaultPort : port;
+    if (cursor.Find("Port")) {
+      ++found;
+      if (cursor.get()->GetValueLength() != 0) {
+        int32_t port = cursor.get()->GetValueInt();
+        Port = (port < 0 || port > 65535) ? kDefaultPort : port;
+      }
     }
   }
   {
     ScopedCursor cursor(node);
-    if (cursor.Find("Feedback")) ReadFeedback(cursor.get());
+    if (cursor.Find("Feedback")) {
+      ++found;
+      ReadFeedback(cursor.get());
+    }
   }
   {
     ScopedCursor cursor(node);
-    if (cursor.Find("TCPTimeout") && cursor.get()->GetValueLength() != 0) {
-      int32_t timeout = cursor.get()->GetValueInt();
-      if (timeout >= 0) TCPTimeout = timeout;
+    if (cursor.Find("TCPTimeout")) {
+      ++found;
+      if (cursor.get()->GetValueLength() != 0) {
+        int32_t timeout = cursor.get()->GetValueInt();
+        if (timeout >= 0) TCPTimeout = timeout;
+      }
     }
   }
+  // The framing keys are looked up only when Device holds further children:
+  // a configuration without them is read with the same lookups as ever.
+  if (node->GetChildCount() > found) ReadFraming(node, this);
 }
 
 void DeviceSettings::ReadFeedback(ConfigNode* node) {

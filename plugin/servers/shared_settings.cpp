@@ -30,6 +30,7 @@ bool SharedSettings::Assign(const DeviceSettings& source) {
   }
   StoreFields(fresh->settings);
   Record* replaced = current_.exchange(fresh);
+  generation_.fetch_add(1, std::memory_order_release);
   replaced->nextRetired = retired_;
   retired_ = replaced;
   ReleaseRetiredWhenUnpinned();

@@ -4,6 +4,7 @@
 
 #include "plugin/config/feedback_params.h"
 #include "plugin/input_plugin.h"
+#include "plugin/servers/delivery_peer.h"
 #include "plugin/servers/socket_error_text.h"
 #include "plugin/servers/tcp_server.h"
 #include "plugin/servers/udp_server.h"
@@ -172,18 +173,27 @@ void SocketServer::FillLocalAddress(int32_t port) {
   localAddress.address = 0;
 }
 
-void SocketServer::DispatchToPlugin(const uint8_t* data, int32_t length) {
+void SocketServer::DispatchToPlugin(const uint8_t* data, int32_t length, const char* peer) {
   if (data == nullptr || length <= 0) return;
-  InputPlugin* plugin = CurrentPlugin.load();
-  if (plugin == nullptr) return;
-  {
-    // The host gets a copy of the nine words; the path it points to belongs
-    // to the pinned record, which outlives the call.
-    const SharedSettings::Pin pinned = settings.Acquire();
-    FeedbackParams feedback = pinned->Feedback;
-    plugin->PlayFeedback(&feedback);
+  RecordRun(*this, peer).Dispatch(data, length);
+}
+
+SocketServer::RecordRun::RecordRun(const SocketServer& server, const char* peer)
+    : server_(server), plugin_(CurrentPlugin.load()), sender_(peer) {}
+
+void SocketServer::RecordRun::Dispatch(const uint8_t* data, int32_t length) {
+  if (data == nullptr || length <= 0 || plugin_ == nullptr) return;
+  const uint32_t generation = server_.settings.Generation();
+  if (!pinned_ || generation != generation_) {
+    pinned_.reset();
+    pinned_.emplace(server_.settings.Acquire());
+    generation_ = generation;
   }
-  plugin->DeliverData(data, static_cast<uint32_t>(length));
+  // The host gets a copy of the nine words; the path it points to belongs
+  // to the pinned record, which outlives the call.
+  FeedbackParams feedback = (*pinned_)->Feedback;
+  plugin_->PlayFeedback(&feedback);
+  plugin_->DeliverData(data, static_cast<uint32_t>(length));
 }
 
 void SocketServer::PublishCurrentStatus() {

@@ -37,6 +37,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 #include "platform/event.h"
 #include "platform/format.h"
@@ -44,6 +45,7 @@
 #include "platform/thread.h"
 #include "plugin/config/device_settings.h"
 #include "plugin/host_services.h"
+#include "plugin/servers/delivery_peer.h"
 #include "plugin/servers/shared_settings.h"
 
 namespace lanfeed {
@@ -100,8 +102,32 @@ struct OpenSocketLines {
   const ListenLines* listen;  // null: a bound socket is ready to serve
 };
 
+class InputPlugin;
+
 class SocketServer {
  public:
+  // Hands records of one sender to the host, each as DispatchToPlugin does
+  // (feedback, then delivery to every consumer), taking what that needs
+  // once for all of them: the plug-in, the sender published for
+  // GetLanFeedDeliveryPeer, the settings pin (taken again only when the
+  // settings have changed, so each record plays the feedback configured when
+  // it is handed on). Lives on the delivering thread's stack; the caller
+  // serialises deliveries as DispatchToPlugin's callers do.
+  class RecordRun {
+   public:
+    RecordRun(const SocketServer& server, const char* peer);
+    RecordRun(const RecordRun&) = delete;
+    RecordRun& operator=(const RecordRun&) = delete;
+    void Dispatch(const uint8_t* data, int32_t length);
+
+   private:
+    const SocketServer& server_;
+    InputPlugin* const plugin_;
+    const DeliveryPeerScope sender_;
+    std::optional<SharedSettings::Pin> pinned_;
+    uint32_t generation_ = 0;
+  };
+
   virtual int32_t Initialize() = 0;    // 1 success, 0 failure
   virtual int32_t Uninitialize() = 0;  // always 1
   virtual int32_t OpenSocket() = 0;    // non-zero: run the serve loop
@@ -128,6 +154,11 @@ class SocketServer {
   int32_t SettingsTcpTimeout() const { return settings.TcpTimeout(); }
   // A deep copy of the whole record.
   DeviceSettings SettingsCopy() const { return *settings.Acquire(); }
+  // The record itself, pinned (see SharedSettings), and the number that
+  // changes with every AssignSettings: a reader that derives something from
+  // the record pins it again only when that number has changed.
+  SharedSettings::Pin PinSettings() const { return settings.Acquire(); }
+  uint32_t SettingsGeneration() const { return settings.Generation(); }
 
   // True from Start to Suspend: received data is delivered, else dropped.
   bool IsDispatchEnabled() const { return dispatchEnabled.load() != 0; }
@@ -191,7 +222,9 @@ class SocketServer {
   // Feedback, then delivery to every consumer, through CurrentPlugin. The
   // settings record is pinned while the host's ShowFeedback runs, so its
   // wave-file path stays valid however the settings change meanwhile.
-  void DispatchToPlugin(const uint8_t* data, int32_t length);
+  // `peer` (null: none) is the sender that GetLanFeedDeliveryPeer reports
+  // on this thread during both calls.
+  void DispatchToPlugin(const uint8_t* data, int32_t length, const char* peer = nullptr);
   // Publishes the listening status through CurrentPlugin.
   static void PublishCurrentStatus();
   // Logs `text` through CurrentPlugin at `level`.

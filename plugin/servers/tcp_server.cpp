@@ -207,6 +207,7 @@ void TcpServer::Start() {
 
 void TcpServer::Suspend() {
   dispatchEnabled.store(0);
+  suspensions.fetch_add(1);
   state.store(kServerSuspended);
   PublishCurrentStatus();
   CloseClientConnections(0);
@@ -215,6 +216,10 @@ void TcpServer::Suspend() {
 void TcpServer::Dispatch(const uint8_t* data, int32_t length) {
   AutoLock guard(deliveryLock);
   DispatchToPlugin(data, length);
+}
+
+void TcpServer::DispatchFrom(const uint8_t* data, int32_t length, const char* peer) {
+  RecordDelivery(*this, peer).Deliver(data, length);
 }
 
 }  // namespace lanfeed

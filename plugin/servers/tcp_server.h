@@ -27,6 +27,20 @@ class TcpClientConnection;
 
 class TcpServer final : public SocketServer {
  public:
+  // The records of one block of a client, handed on one after the other
+  // under deliveryLock (held from construction to destruction) with `peer`
+  // as their sender: a block of many records takes the lock, the settings
+  // and the sender once.
+  class RecordDelivery {
+   public:
+    RecordDelivery(TcpServer& server, const char* peer) : guard_(server.deliveryLock), run_(server, peer) {}
+    void Deliver(const uint8_t* data, int32_t length) { run_.Dispatch(data, length); }
+
+   private:
+    AutoLock guard_;
+    RecordRun run_;
+  };
+
   TcpServer();
   // Runs Uninitialize when the owner has not (a socket, a worker thread or a
   // library start is left).
@@ -41,6 +55,13 @@ class TcpServer final : public SocketServer {
   void Start() override;
   void Suspend() override;
   void Dispatch(const uint8_t* data, int32_t length) override;
+  // Dispatch of one record of a client, with `peer` as the sender that
+  // GetLanFeedDeliveryPeer reports during the host calls.
+  void DispatchFrom(const uint8_t* data, int32_t length, const char* peer);
+  // How many times Suspend has run: a client's partial message that began
+  // under another count is dropped, so that no record mixes bytes from
+  // before and after a suspension.
+  uint32_t Suspensions() const { return suspensions.load(); }
 
   // The serve loop: accepts clients until waiting on the listening socket
   // fails; returns that failure's socket error code.
@@ -80,6 +101,7 @@ class TcpServer final : public SocketServer {
   TcpClientConnection* startingClient = nullptr;
   bool startingClientClosed = false;
   std::atomic<uint32_t> appliedTimeout{kDefaultTcpTimeout};
+  std::atomic<uint32_t> suspensions{0};
 };
 
 }  // namespace lanfeed

@@ -4,6 +4,7 @@
 #include <new>
 
 #include "platform/format.h"
+#include "plugin/servers/delivery_peer.h"
 #include "plugin/servers/socket_error_text.h"
 
 namespace lanfeed {
@@ -92,7 +93,9 @@ int32_t UdpServer::HandleDatagram(const uint8_t* data, int32_t length,
   LogLineBuffer line;
   if (IsDispatchEnabled()) {
     FormatLine(line, LF_TEXT("Received data from UDP client:%S."), dotted);
-    Dispatch(data, length);
+    char peer[kPeerTextCapacity];
+    PeerToText(sender, peer);
+    DispatchToPlugin(data, length, peer);
     Log(kLogInfo, line);
   } else {
     FormatLine(line,

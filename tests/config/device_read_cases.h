@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <ostream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/text.h"
@@ -28,6 +29,9 @@ struct ExpectedSettings {
   uint16_t ledColor = 0;
   int32_t vibratorTime = 0;
   const char* wavePath = nullptr;  // UTF-8; null: no path
+  int32_t framing = 0;
+  std::string_view frameDelimiter = {};  // the bytes
+  int32_t frameLength = 0;
 };
 
 struct DeviceReadCase {
@@ -138,6 +142,43 @@ inline std::vector<DeviceReadCase> DeviceReadCases() {
        "<WaveFile><Enabled>1</Enabled><File>x.wav</File></WaveFile></OnDispatch></Feedback></Device>",
        {.protocol = 0, .port = 4000, .timeout = 30, .flags = 15, .beeperTime = 50, .beeperFreq = 2500,
         .beeperVolume = 2, .ledTime = 500, .ledColor = 4, .vibratorTime = 120, .wavePath = "x.wav"}},
+
+      // Framing: a rule without its delimiter or length, and any value
+      // other than the four words, leaves the framing at none.
+      {"FramingLine", "<Device><Framing>line</Framing></Device>", {.framing = 1}},
+      {"FramingWordsAreExact", "<Device><Framing>Line</Framing><FrameLength>5</FrameLength></Device>",
+       {.frameLength = 5}},
+      {"FramingNone", "<Device><Framing>none</Framing><FrameDelimiter>0A</FrameDelimiter></Device>",
+       {.frameDelimiter = "\n"}},
+      {"FramingDelimiterEtx", "<Device><Framing>delimiter</Framing><FrameDelimiter>03</FrameDelimiter></Device>",
+       {.framing = 2, .frameDelimiter = "\x03"}},
+      {"FramingDelimiterCrLfAnyCase",
+       "<Device><Framing>delimiter</Framing><FrameDelimiter>0d0A</FrameDelimiter></Device>",
+       {.framing = 2, .frameDelimiter = "\r\n"}},
+      {"FramingDelimiterNul", "<Device><Framing>delimiter</Framing><FrameDelimiter>00</FrameDelimiter></Device>",
+       {.framing = 2, .frameDelimiter = std::string_view("\0", 1)}},
+      {"FramingDelimiterEightBytes",
+       "<Device><Framing>delimiter</Framing><FrameDelimiter>A1B2C3D4E5F60718</FrameDelimiter></Device>",
+       {.framing = 2, .frameDelimiter = "\xa1\xb2\xc3\xd4\xe5\xf6\x07\x18"}},
+      {"FramingDelimiterNineBytesIsNone",
+       "<Device><Framing>delimiter</Framing><FrameDelimiter>010203040506070809</FrameDelimiter></Device>", {}},
+      {"FramingDelimiterOddDigitsIsNone",
+       "<Device><Framing>delimiter</Framing><FrameDelimiter>0D0</FrameDelimiter></Device>", {}},
+      {"FramingDelimiterNotHexIsNone",
+       "<Device><Framing>delimiter</Framing><FrameDelimiter>0x03</FrameDelimiter></Device>", {}},
+      {"FramingDelimiterEmptyIsNone", "<Device><Framing>delimiter</Framing><FrameDelimiter/></Device>", {}},
+      {"FramingDelimiterMissingIsNone", "<Device><Framing>delimiter</Framing></Device>", {}},
+      {"FramingFixed", "<Device><Framing>fixed</Framing><FrameLength>10</FrameLength></Device>",
+       {.framing = 3, .frameLength = 10}},
+      {"FramingFixedLongest", "<Device><Framing>fixed</Framing><FrameLength>8192</FrameLength></Device>",
+       {.framing = 3, .frameLength = 8192}},
+      {"FramingFixedTooLongIsNone", "<Device><Framing>fixed</Framing><FrameLength>8193</FrameLength></Device>", {}},
+      {"FramingFixedZeroIsNone", "<Device><Framing>fixed</Framing><FrameLength>0</FrameLength></Device>", {}},
+      {"FramingFixedEmptyIsNone", "<Device><Framing>fixed</Framing><FrameLength/></Device>", {}},
+      {"FramingBesideEverySetting",
+       "<Device><Enabled>1</Enabled><Protocol>1</Protocol><Port>4000</Port><TCPTimeout>30</TCPTimeout>"
+       "<Feedback/><Framing>line</Framing></Device>",
+       {.port = 4000, .timeout = 30, .framing = 1}},
   };
 }
 
@@ -164,6 +205,13 @@ inline void ExpectSettings(const DeviceSettings& actual, const ExpectedSettings&
   } else {
     EXPECT_EQ(ToUtf8(f.WaveFilePath), expected.wavePath);
   }
+  EXPECT_EQ(actual.Framing, expected.framing);
+  ASSERT_GE(actual.FrameDelimiterLength, 0);
+  ASSERT_LE(actual.FrameDelimiterLength, kMaxFrameDelimiterBytes);
+  EXPECT_EQ(std::string_view(reinterpret_cast<const char*>(actual.FrameDelimiter),
+                             static_cast<std::size_t>(actual.FrameDelimiterLength)),
+            expected.frameDelimiter);
+  EXPECT_EQ(actual.FrameLength, expected.frameLength);
 }
 
 inline void PrintTo(const DeviceReadCase& c, std::ostream* os) { *os << c.name << ": " << c.device; }

@@ -87,6 +87,10 @@ TEST(SettingOverrides, ReplaceWhatTheyNameAndNothingElse) {
       {"TimeoutOnly", "<Plugin><Device><Port>5000</Port><TCPTimeout>9</TCPTimeout></Device></Plugin>",
        {.tcpTimeout = 900}, {.port = 5000, .timeout = 900}},
       {"None", "<Plugin><Device><Enabled>0</Enabled><Port>5</Port></Device></Plugin>", {}, {.enabled = 0, .port = 5}},
+      {"FramingOverTheFile",
+       "<Plugin><Device><Framing>delimiter</Framing><FrameDelimiter>03</FrameDelimiter></Device></Plugin>",
+       {.framing = "fixed", .frameLength = 10},
+       {.framing = 3, .frameDelimiter = "\x03", .frameLength = 10}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

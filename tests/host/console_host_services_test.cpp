@@ -160,6 +160,43 @@ TEST(HostOptions, ParsesTheServingOptions) {
   EXPECT_TRUE(options.version);
 }
 
+TEST(HostOptions, FramingRulesBecomeTheThreeSettings) {
+  struct Case {
+    const char* rule;
+    const char* framing;
+    const char* delimiter;  // null: not set
+    int32_t length;         // 0: not set
+  };
+  const Case cases[] = {
+      {"none", "none", nullptr, 0},
+      {"line", "line", nullptr, 0},
+      {"delimiter:0d0A", "delimiter", "0d0A", 0},
+      {"delimiter:0102030405060708", "delimiter", "0102030405060708", 0},
+      {"fixed:1", "fixed", nullptr, 1},
+      {"fixed:8192", "fixed", nullptr, 8192},
+  };
+  for (const Case& c : cases) {
+    const std::string argument = std::string("--framing=") + c.rule;
+    const char* argv[] = {"lanfeed-host", argument.c_str()};
+    HostOptions options;
+    std::string error;
+    ASSERT_TRUE(ParseHostOptions(2, argv, &options, &error)) << error;
+    EXPECT_EQ(options.overrides.framing, c.framing) << c.rule;
+    EXPECT_EQ(options.overrides.frameDelimiter.value_or("(unset)"), c.delimiter ? c.delimiter : "(unset)") << c.rule;
+    EXPECT_EQ(options.overrides.frameLength.value_or(0), c.length) << c.rule;
+    EXPECT_FALSE(options.overrides.empty());
+  }
+  for (const char* bad : {"Line", "delimiter:", "delimiter:3", "delimiter:0x", "delimiter:010203040506070809",
+                          "fixed:0", "fixed:8193", "fixed:", "fixed:-1", "fixed"}) {
+    const char* argv[] = {"lanfeed-host", "--framing", bad};
+    HostOptions options;
+    std::string error;
+    EXPECT_FALSE(ParseHostOptions(3, argv, &options, &error)) << bad;
+    EXPECT_EQ(error, std::string("--framing: '") + bad +
+                         "' is not one of none, line, delimiter:HEX (1 to 8 bytes), fixed:N (1 to 8192)");
+  }
+}
+
 TEST(HostOptions, RejectsWhatItCannotUse) {
   struct Case {
     std::vector<const char*> args;
@@ -244,6 +281,11 @@ TEST(JsonLines, OneObjectPerEvent) {
   record.DataLength = 1;
   EXPECT_EQ(JsonDelivery("T", record),
             "{\"time\":\"T\",\"event\":\"deliver\",\"consumer\":3,\"length\":1,\"data_base64\":\"/w==\"}\n");
+  EXPECT_EQ(JsonDelivery("T", record, "[::1]:53211"),
+            "{\"time\":\"T\",\"event\":\"deliver\",\"consumer\":3,\"length\":1,\"peer\":\"[::1]:53211\","
+            "\"data_base64\":\"/w==\"}\n");
+  EXPECT_EQ(ConsoleHostServices::DescribeDelivery(record, "127.0.0.1:9"),
+            "deliver consumer=3 length=1 peer=127.0.0.1:9 data=\"\\xff\"");
 
   WChar path[] = LF_TEXT("\\d\u00e9ja.wav");
   FeedbackParams feedback{};

@@ -286,6 +286,59 @@ TEST_F(LanFeedHostProcess, RawOutputIsExactlyTheBytesOfTwoConnections) {
       << "the stop summary counts every byte\n" << child.err();
 }
 
+TEST_F(LanFeedHostProcess, FramedLinesFromTwoClientsNameTheirSenders) {
+  int port = FreePort(kSockStream);
+  ASSERT_NE(port, 0);
+  ChildProcess child;
+  StartHost(&child, {"--tcp", std::to_string(port), "--framing", "line", "--output", "jsonl"});
+  ASSERT_TRUE(child.WaitForOutput(
+      [](const std::string& out) { return out.find("\"property\":2,\"value\":1}\n") != std::string::npos; },
+      kStartTimeout))
+      << Dump(child);
+
+  // Two clients, each bound to a port of its own, their lines split across sends.
+  SocketHandle clients[2];
+  std::string senders[2];
+  for (int i = 0; i < 2; ++i) {
+    clients[i] = SocketCreate(kAfInet, kSockStream, kIpprotoTcp);
+    ASSERT_EQ(SocketBind(clients[i], MakeSocketAddress(kInaddrLoopback, 0)), 0);
+    senders[i] = "127.0.0.1:" + std::to_string(SocketLocalPort(clients[i]));
+    ASSERT_EQ(SocketConnect(clients[i], MakeSocketAddress(kInaddrLoopback, static_cast<uint16_t>(port))), 0);
+  }
+  const auto send = [&](int client, const std::string& bytes) {
+    EXPECT_EQ(SocketSend(clients[client], bytes.data(), static_cast<int32_t>(bytes.size())),
+              static_cast<int32_t>(bytes.size()));
+    std::this_thread::sleep_for(20ms);
+  };
+  send(0, "a1\na");
+  send(1, "b1\nb2\n");
+  send(0, "2\n");
+  const auto deliveries = [](const std::string& out) {
+    std::size_t count = 0;
+    for (std::size_t at = out.find("\"event\":\"deliver\""); at != std::string::npos;
+         at = out.find("\"event\":\"deliver\"", at + 1)) {
+      ++count;
+    }
+    return count;
+  };
+  EXPECT_TRUE(child.WaitForOutput([&](const std::string& out) { return deliveries(out) == 4; }, kStepTimeout))
+      << Dump(child);
+  for (SocketHandle client : clients) SocketClose(client);
+  RequestStop(&child, StopRequest::kInterrupt);
+  EXPECT_EQ(ExitCode(&child, kStepTimeout), 0);
+
+  std::vector<std::string> records;
+  for (const std::string& line : child.OutLines()) {
+    const nlohmann::json event = nlohmann::json::parse(line, nullptr, false);
+    if (event.is_discarded() || event.value("event", std::string()) != "deliver") continue;
+    records.push_back(event.value("data", std::string()) + " from " + event.value("peer", std::string("(none)")));
+  }
+  std::vector<std::string> fromA, fromB;
+  for (const std::string& record : records) (record[0] == 'a' ? fromA : fromB).push_back(record);
+  EXPECT_EQ(fromA, (std::vector<std::string>{"a1\n from " + senders[0], "a2\n from " + senders[0]})) << Dump(child);
+  EXPECT_EQ(fromB, (std::vector<std::string>{"b1\n from " + senders[1], "b2\n from " + senders[1]})) << Dump(child);
+}
+
 TEST_F(LanFeedHostProcess, JsonLinesCarryTextAsTextAndOtherBytesAsBase64) {
   int port = FreePort(kSockDgram);
   ASSERT_NE(port, 0);

@@ -7,9 +7,12 @@
 // as they cross the library boundary.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstring>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/library.h"
@@ -256,6 +259,112 @@ TEST_P(PluginLibraryTraffic, DeliversWhatArrivesAndFreesThePortAtTheEnd) {
   session.plugin = nullptr;
   session.library.releaseFactory(session.factory);
   session.factory = nullptr;
+}
+
+// A sender bound to its own port on 127.0.0.1, as the records name it.
+struct BoundSender {
+  SocketHandle socket = kInvalidSocket;
+  std::string name;  // "127.0.0.1:<its port>"
+
+  BoundSender(int32_t protocol, int32_t port) {
+    socket = SocketCreate(kAfInet, protocol == kProtocolUdp ? kSockDgram : kSockStream, 0);
+    if (socket == kInvalidSocket || SocketBind(socket, MakeSocketAddress(kInaddrLoopback, 0)) != 0) return;
+    name = "127.0.0.1:" + std::to_string(SocketLocalPort(socket));
+    const auto server = MakeSocketAddress(kInaddrLoopback, static_cast<uint16_t>(port));
+    if (protocol == kProtocolTcp && SocketConnect(socket, server) != 0) name.clear();
+    to = server;
+    udp = protocol == kProtocolUdp;
+  }
+  ~BoundSender() {
+    if (socket != kInvalidSocket) SocketClose(socket);
+  }
+  bool Send(const std::string& block) {
+    const auto length = static_cast<int32_t>(block.size());
+    return (udp ? SocketSendTo(socket, block.data(), length, to) : SocketSend(socket, block.data(), length)) == length;
+  }
+  SocketAddressIn to{};
+  bool udp = false;
+};
+
+TEST_P(PluginLibraryTraffic, EveryRecordNamesItsSenderToTheDeliveringThreadOnly) {
+  RecordingHost host;  // outlives the library
+  const int32_t port = FreePort(protocol() == kProtocolUdp ? kSockDgram : kSockStream);
+  ASSERT_GT(port, 0);
+  HostSession session;
+  ASSERT_TRUE(session.library.Load());
+  auto peerOf = reinterpret_cast<GetLanFeedDeliveryPeerFn>(session.library.library.Find("GetLanFeedDeliveryPeer"));
+  ASSERT_NE(peerOf, nullptr);
+  session.factory = session.library.getFactory();
+  ASSERT_NE(session.factory, nullptr);
+  session.factory->CreateInstance(&kLanFeedClassId, &session.plugin, nullptr);
+  IInputPlugin* plugin = session.plugin;
+  ASSERT_NE(plugin, nullptr);
+  plugin->Initialize(&host);
+
+  // What the host's calls read, in order: "feedback <peer>" and "<first byte> <peer>".
+  std::mutex mutex;
+  std::vector<std::string> seen;
+  std::atomic<int> delivering{0};
+  std::atomic<bool> askedMeanwhile{false};
+  const auto peerHere = [&] {
+    char text[64];
+    std::memset(text, 'x', sizeof text);
+    const int32_t length = peerOf(text, sizeof text);
+    EXPECT_EQ(static_cast<std::size_t>(length), std::strlen(text));
+    return std::string(text);
+  };
+  host.SetFeedbackHook([&](const FeedbackParams&) {
+    const std::string peer = peerHere();
+    std::lock_guard<std::mutex> guard(mutex);
+    seen.push_back("feedback " + peer);
+  });
+  host.SetDeliverHook([&](const InputDataRecord& record) {
+    char small[8] = "x";
+    EXPECT_EQ(peerOf(small, sizeof small), 0) << "too small for the sender";
+    EXPECT_EQ(small[0], '\0');
+    {
+      std::lock_guard<std::mutex> guard(mutex);
+      seen.push_back(std::string(1, static_cast<char>(record.Data[0])) + " " + peerHere());
+    }
+    // The first delivery waits until the test's thread has asked meanwhile.
+    if (delivering.fetch_add(1) == 0) {
+      for (int i = 0; i < 500 && !askedMeanwhile.load(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+  });
+
+  StrictConfigTree tree("<Plugin><Device><Protocol>" + std::to_string(protocol()) + "</Protocol><Port>" +
+                        std::to_string(port) + "</Port></Device></Plugin>");
+  EXPECT_EQ(plugin->Configure(tree.root()), 0);
+  EXPECT_EQ(plugin->AddConsumer(kConsumer), 0);
+  ASSERT_TRUE(host.WaitFor([](const std::vector<RecordedCall>& calls) { return LastStatusIs(calls, 1); }, kWait));
+
+  BoundSender a(protocol(), port), b(protocol(), port);
+  ASSERT_FALSE(a.name.empty() || b.name.empty());
+  ASSERT_NE(a.name, b.name);
+  ASSERT_TRUE(a.Send("a1"));
+  // Asked from another thread while that delivery is under way: nothing.
+  for (int i = 0; i < 500 && delivering.load() == 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  EXPECT_EQ(peerHere(), "");
+  askedMeanwhile.store(true);
+  for (int i = 2; i <= 4; ++i) {
+    ASSERT_TRUE(b.Send("b" + std::to_string(i)));
+    ASSERT_TRUE(a.Send("a" + std::to_string(i)));
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  ASSERT_TRUE(host.WaitForDeliveredBytes(2 * 7, kWait));
+  EXPECT_EQ(peerHere(), "") << "outside a delivery";
+
+  std::vector<std::string> expected;
+  for (const RecordedCall& delivery : host.Deliveries()) {
+    const std::string& sender = delivery.bytes[0] == 'a' ? a.name : b.name;
+    expected.push_back("feedback " + sender);
+    expected.push_back(std::string(1, delivery.bytes[0]) + " " + sender);
+  }
+  {
+    std::lock_guard<std::mutex> guard(mutex);
+    EXPECT_EQ(seen, expected);
+  }
+  EXPECT_EQ(plugin->RemoveConsumer(kConsumer), 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Protocols, PluginLibraryTraffic, ::testing::Values(kProtocolTcp, kProtocolUdp),

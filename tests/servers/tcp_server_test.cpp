@@ -4,6 +4,7 @@
 // are a contract with stored logs (plugin/servers/socket_error_text.h).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <map>
 #include <memory>
@@ -575,6 +576,211 @@ TEST_F(TcpServerTest, LastingAcceptFailurePausesBetweenAttempts) {
   SocketClose(client);
 }
 #endif
+
+// ---------------------------------------------------------------------------
+// Framing: records cut from each connection's stream by the configured rule.
+
+namespace framing {
+
+struct Rule {
+  int32_t mode;
+  std::string delimiter;  // the bytes
+  int32_t length;
+};
+
+class TcpFramingTest : public TcpServerTest {
+ protected:
+  void SetRule(const Rule& rule) {
+    settings.Framing = rule.mode;
+    settings.FrameDelimiterLength = static_cast<int32_t>(rule.delimiter.size());
+    std::copy(rule.delimiter.begin(), rule.delimiter.end(), settings.FrameDelimiter);
+    settings.FrameLength = rule.length;
+  }
+  // The deliveries' bytes, in order.
+  std::vector<std::string> Records() const {
+    std::vector<std::string> records;
+    for (const auto& d : host.Deliveries()) records.push_back(d.bytes);
+    return records;
+  }
+  // Index among all calls of the first delivery of `bytes`, and of the first
+  // log line `line` ("level text") at or after `from`; -1 when missing.
+  int DeliveryIndex(const std::string& bytes) const {
+    const auto calls = host.Calls();
+    for (std::size_t i = 0; i < calls.size(); ++i) {
+      if (calls[i].kind == RecordedCall::Kind::kDeliver && calls[i].bytes == bytes) return static_cast<int>(i);
+    }
+    return -1;
+  }
+  int LogIndex(const std::string& line, int from) const {
+    const auto calls = host.Calls();
+    for (std::size_t i = from < 0 ? calls.size() : static_cast<std::size_t>(from); i < calls.size(); ++i) {
+      if (calls[i].kind == RecordedCall::Kind::kLog && std::to_string(calls[i].level) + " " + calls[i].text == line) {
+        return static_cast<int>(i);
+      }
+    }
+    return -1;
+  }
+};
+
+// Each case runs on its own connection; the rule changes between cases on the
+// running server, without a restart.
+TEST_F(TcpFramingTest, RecordsFollowTheConfiguredRuleWhateverTheSends) {
+  struct Case {
+    const char* name;
+    Rule rule;
+    std::vector<std::string> sends;
+    std::vector<std::string> records;
+  };
+  const std::string longLine(20 * 1024, 'L');
+  std::vector<Case> cases = {
+      {"line",
+       {kFramingLine, "", 0},
+       {"ab", "c\nde", "f\ng\nh\n", "x\r\ny\r\n", longLine + "\n"},
+       {"abc\n", "def\n", "g\n", "h\n", "x\r\n", "y\r\n", std::string(8192, 'L'), std::string(8192, 'L'),
+        std::string(20 * 1024 - 2 * 8192, 'L') + "\n"}},
+      {"STX/ETX", {kFramingDelimiter, "\x03", 0}, {"\x02" "A1\x03\x02" "B", "2", "2\x03"}, {"\x02" "A1\x03", "\x02" "B22\x03"}},
+      {"CRLF split between sends", {kFramingDelimiter, "\r\n", 0}, {"a\r", "\nb\r\r", "\n"}, {"a\r\n", "b\r\r\n"}},
+      {"fixed 10", {kFramingFixed, "", 10}, {}, {}},
+  };
+  // Fixed: 1000 bytes in sends of 1 to 37 bytes make 100 records.
+  uint32_t state = 0x9E3779B9;
+  std::string stream;
+  for (int i = 0; stream.size() < 1000; ++i) stream += static_cast<char>('a' + i % 26);
+  for (std::size_t at = 0; at < stream.size();) {
+    state ^= state << 13;
+    state ^= state >> 17;
+    state ^= state << 5;
+    const std::size_t size = std::min<std::size_t>(1 + state % 37, stream.size() - at);
+    cases.back().sends.push_back(stream.substr(at, size));
+    at += size;
+  }
+  for (std::size_t at = 0; at < stream.size(); at += 10) cases.back().records.push_back(stream.substr(at, 10));
+
+  SetRule(cases[0].rule);
+  Serve();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SetRule(c.rule);
+    plugin.ApplySettings(settings);
+    host.Clear();
+    std::size_t total = 0;
+    for (const auto& record : c.records) total += record.size();
+    {
+      TestClient client(port);
+      ASSERT_TRUE(client.connected());
+      for (const auto& piece : c.sends) {
+        ASSERT_TRUE(client.Send(piece));
+        std::this_thread::sleep_for(milliseconds(5));  // most sends arrive as blocks of their own
+      }
+      ASSERT_TRUE(host.WaitForDeliveredBytes(total));
+    }
+    ASSERT_TRUE(WaitLog(Info(ClosedLine())));
+    EXPECT_EQ(Records(), c.records);
+    ExpectFeedbackBeforeEachDelivery();
+  }
+}
+
+TEST_F(TcpFramingTest, HeldMessageIsTheLastRecordBeforeTheClosedLine) {
+  SetRule({kFramingLine, "", 0});
+  Serve(1);
+  const std::string closed = Info(ClosedLine());
+  {
+    // The client goes silent: the time-out line, the message, the closed line.
+    TestClient client(port);
+    ASSERT_TRUE(client.Send("x\npartial"));
+    ASSERT_TRUE(WaitLog(closed, 1, seconds(5)));
+    const int message = DeliveryIndex("partial");
+    ASSERT_GE(message, 0) << ::testing::PrintToString(Records());
+    EXPECT_LT(LogIndex(Info(TimeOutLine()), 0), message);
+    EXPECT_GT(LogIndex(closed, message), message);
+  }
+  host.Clear();
+  {
+    // The client closes its end.
+    TestClient client(port);
+    ASSERT_TRUE(client.Send("y\nrest"));
+    ASSERT_TRUE(host.WaitForDeliveredBytes(2));
+    client.Close();
+    ASSERT_TRUE(WaitLog(closed));
+    const int message = DeliveryIndex("rest");
+    ASSERT_GE(message, 0) << ::testing::PrintToString(Records());
+    EXPECT_LT(LogIndex(Info("Connection with 127.0.0.1 already closed."), 0), message);
+    EXPECT_GT(LogIndex(closed, message), message);
+  }
+  host.Clear();
+  {
+    // The server stops while the reader waits: the message, the closed
+    // line, then the reader's error line.
+    TestClient client(port);
+    ASSERT_TRUE(client.Send("z\nheld"));
+    ASSERT_TRUE(host.WaitForDeliveredBytes(2));
+    std::this_thread::sleep_for(milliseconds(100));  // the reader waits in select again
+    plugin.Uninitialize();
+    const int message = DeliveryIndex("held");
+    ASSERT_GE(message, 0) << ::testing::PrintToString(Records());
+    const int closedAt = LogIndex(closed, message);
+    EXPECT_GT(closedAt, message);
+    EXPECT_EQ(host.CountLogs(ClosedLine()), 1u);
+    EXPECT_GT(LogIndex("1 Error reading data from 127.0.0.1. Error : Socket is closed or a process is terminated.. "
+                       "Closing the connection.",
+                       closedAt),
+              closedAt);
+  }
+  ExpectFeedbackBeforeEachDelivery();
+}
+
+TEST_F(TcpFramingTest, TwoConnectionsSendingByteByByteNeverMix) {
+  SetRule({kFramingLine, "", 0});
+  Serve();
+  TestClient a(port), b(port);
+  ASSERT_TRUE(WaitLog(Info(Connected()), 2));
+  std::string sent[2];
+  for (int i = 0; i < 40; ++i) {
+    sent[0] += "a" + std::to_string(i) + "\n";
+    sent[1] += "B" + std::to_string(1000 + i) + "\n";
+  }
+  for (std::size_t at = 0; at < std::max(sent[0].size(), sent[1].size()); ++at) {
+    if (at < sent[0].size()) ASSERT_TRUE(a.Send(sent[0].substr(at, 1)));
+    if (at < sent[1].size()) ASSERT_TRUE(b.Send(sent[1].substr(at, 1)));
+  }
+  ASSERT_TRUE(host.WaitForDeliveredBytes(sent[0].size() + sent[1].size()));
+  std::map<std::thread::id, std::string> byReader;
+  for (const auto& d : host.Deliveries()) {
+    ASSERT_FALSE(d.bytes.empty());
+    EXPECT_EQ(d.bytes.find('\n'), d.bytes.size() - 1) << "not one whole line: " << d.bytes;
+    EXPECT_EQ(d.bytes.find_first_of(d.bytes[0] == 'a' ? "B" : "a"), std::string::npos) << d.bytes;
+    byReader[d.thread] += d.bytes;
+  }
+  ASSERT_EQ(byReader.size(), 2u);
+  for (const auto& [thread, bytes] : byReader) EXPECT_TRUE(bytes == sent[0] || bytes == sent[1]) << bytes;
+  ExpectFeedbackBeforeEachDelivery();
+}
+
+TEST_F(TcpFramingTest, SuspensionDropsTheHeldMessage) {
+  SetRule({kFramingLine, "", 0});
+  Serve();
+  TestClient client(port);
+  // Nothing arrives while suspended: the message held from before is
+  // dropped all the same.
+  ASSERT_TRUE(client.Send("1\nbefore"));
+  ASSERT_TRUE(host.WaitForDeliveredBytes(2));
+  RemoveConsumer();
+  AddConsumer();
+  ASSERT_TRUE(client.Send("-after\n"));
+  ASSERT_TRUE(host.WaitForDeliveredBytes(2 + 7));
+  // Bytes arrive while suspended: they are dropped with the message held.
+  ASSERT_TRUE(client.Send("2\nheld"));
+  ASSERT_TRUE(host.WaitForDeliveredBytes(2 + 7 + 2));
+  RemoveConsumer();
+  ASSERT_TRUE(client.Send("-while\nsuspended"));
+  ASSERT_TRUE(WaitLog(Info(SuspendedLine())));
+  AddConsumer();
+  ASSERT_TRUE(client.Send("-later\n3\n"));
+  ASSERT_TRUE(host.WaitForDeliveredBytes(2 + 7 + 2 + 7 + 2));
+  EXPECT_EQ(Records(), (std::vector<std::string>{"1\n", "-after\n", "2\n", "-later\n", "3\n"}));
+}
+
+}  // namespace framing
 
 }  // namespace
 }  // namespace lanfeed::testing
