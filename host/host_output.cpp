@@ -31,7 +31,7 @@ int32_t HostOutput::Deliver(const InputDataRecord* record) {
   // The sender, asked on the delivering thread, within the delivery.
   char peer[64] = "";
   GetLanFeedDeliveryPeerFn source = peerSource_.load();
-  if (source != nullptr && mode_ != OutputMode::kRaw && (mode_ != OutputMode::kText || showPeers_.load())) {
+  if (source != nullptr && mode_ != OutputMode::kRaw) {
     if (source(peer, sizeof peer) <= 0) peer[0] = '\0';
     peer[sizeof peer - 1] = '\0';
   }

@@ -75,10 +75,9 @@ class HostOutput final : public HostServices {
   void FlushRepeats();
 
   // The plug-in's GetLanFeedDeliveryPeer (null: none). Deliver asks it for
-  // each record's sender: jsonl gives it as "peer", text when ShowPeers is
-  // on, raw never.
+  // each record's sender: jsonl gives it as "peer", text as peer=..., raw
+  // never.
   void SetPeerSource(GetLanFeedDeliveryPeerFn source) { peerSource_.store(source); }
-  void ShowPeers(bool show) { showPeers_.store(show); }
 
   struct Totals {
     uint64_t blocks = 0;      // Deliver calls
@@ -110,7 +109,6 @@ class HostOutput final : public HostServices {
 
   std::atomic<bool> watching_{false};
   std::atomic<GetLanFeedDeliveryPeerFn> peerSource_{nullptr};
-  std::atomic<bool> showPeers_{false};
   std::atomic<uint64_t> blocks_{0};
   std::atomic<uint64_t> bytes_{0};
   std::atomic<uint64_t> feedback_{0};

@@ -86,7 +86,6 @@ void HostSession::UseConfiguration(std::unique_ptr<ConfigTree> tree) {
   settings_ = EffectiveSettings(tree->root());
   // Text lines name each record's sender once records are framed (opt-in:
   // the lines stay as they were without framing).
-  output_->ShowPeers(settings_.Framing != kFramingNone);
   loader_.plugin()->Configure(tree->root());
   // The plug-in uses the node only during Configure; the tree is kept all
   // the same, as the device's host application keeps its configuration.

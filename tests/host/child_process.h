@@ -29,7 +29,8 @@ struct ExitStatus {
   std::string text;     // how it ended, for failure messages
 };
 
-// `line` without the text output's leading time stamp, if it has one.
+// `line` without the text output's leading time stamp, if it has one, and a
+// delivery line without its sender (peer=...): what the tests compare.
 std::string WithoutTextTime(const std::string& line);
 
 class ChildProcess {
