@@ -15,12 +15,12 @@ constexpr int32_t kSlots = 8;
 // holds writes or reads `text`; taking the slot (acquire) comes after the
 // previous holder's release, so the text is never shared between threads.
 struct PeerSlot {
-  std::atomic<uintptr_t> thread;
-  char text[kPeerTextCapacity];
+  std::atomic<uintptr_t> thread{0};
+  char text[kPeerTextCapacity] = {};
 };
 
-// Zero-initialised before any code runs: no constructor.
-PeerSlot g_slots[kSlots];
+// Constant-initialized: no code runs at load (the device libraries run none).
+constinit PeerSlot g_slots[kSlots] = {};
 
 }  // namespace
 
