@@ -81,6 +81,9 @@ enum class WaitFor {
 // SocketsStartup / matching SocketsCleanup). 0 or an error number.
 int32_t NativeStartup();
 void NativeCleanup();
+// How many successful NativeStartup calls no NativeCleanup has matched yet:
+// whether the system's library is running, for the tests.
+int32_t NativeStartCount();
 
 // The calling thread's last error as SocketLastError reports it: where the
 // system keeps its own (Windows: WSAGetLastError), else a per-thread value.

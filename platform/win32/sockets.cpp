@@ -156,13 +156,24 @@ DWORD ErrorSlot() {
 }
 }  // namespace
 
+namespace {
+constinit std::atomic<int32_t> g_startCount{0};  // WSAStartup calls not yet cleaned up
+}  // namespace
+
 int32_t NativeStartup() {
   ErrorSlot();
   WSADATA data;
-  return WSAStartup(MAKEWORD(2, 2), &data);
+  const int32_t code = WSAStartup(MAKEWORD(2, 2), &data);
+  if (code == 0) g_startCount.fetch_add(1, std::memory_order_relaxed);
+  return code;
 }
 
-void NativeCleanup() { WSACleanup(); }
+void NativeCleanup() {
+  g_startCount.fetch_sub(1, std::memory_order_relaxed);
+  WSACleanup();
+}
+
+int32_t NativeStartCount() { return g_startCount.load(std::memory_order_relaxed); }
 
 int32_t NativeLastError() {
   const DWORD slot = ErrorSlot();
