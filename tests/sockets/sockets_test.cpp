@@ -610,6 +610,31 @@ TEST(SocketsLibraryTest, LastCleanupKeepsTheSystemLibraryUntilTheLastCallLetsGo)
   EXPECT_EQ(sockets_internal::NativeStartCount(), before);
 }
 
+#ifdef _WIN32
+// Windows serves one waiter per direction on a socket (platform/sockets.h);
+// the backend counts a second receiver that waits beside the first, and a
+// close still wakes both.
+TEST_F(SocketsTest, ASecondReceiveWaiterOnOneSocketIsCounted) {
+  const int32_t before = sockets_internal::NativeWaiterClashes();
+  const SocketHandle s = Bound(kSockDgram);
+  auto receive = [s] {
+    char buffer[8];
+    return SocketRecvFrom(s, buffer, sizeof buffer, nullptr);
+  };
+  BlockedCall first(receive);
+  EXPECT_EQ(sockets_internal::NativeWaiterClashes(), before);
+  BlockedCall second(receive);
+  EXPECT_EQ(sockets_internal::NativeWaiterClashes(), before + 1);
+  ASSERT_EQ(SocketClose(s), 0);
+  for (BlockedCall* call : {&first, &second}) {
+    Outcome outcome{};
+    ASSERT_TRUE(call->Finish(&outcome));
+    EXPECT_EQ(outcome.result, -1);
+    EXPECT_EQ(outcome.error, kWsaEintr);
+  }
+}
+#endif
+
 // The system reuses a closed socket's number at once (Winsock its SOCKET
 // values, POSIX its descriptors). A call held after its look-up while its
 // socket is closed and newer sockets are opened must fail with 10004 when it
