@@ -70,6 +70,11 @@ void SocketTable::ReleaseAll() {
     delete entry;
     entry = next;
   }
+  // A cleanup still owed here means a call outlived its cleanup up to the
+  // unload, which the callers rule out; it is dropped rather than run, as
+  // the system's library must not be stopped from a DLL's unload.
+  nativeAlive_ = 0;
+  cleanupsOwed_ = 0;
   for (Slots* slots = slots_; slots != nullptr;) {
     Slots* older = slots->older;
     delete[] slots->at;
@@ -91,23 +96,67 @@ void SocketTable::Startup() {
 }
 
 int32_t SocketTable::Cleanup() {
-  AutoStaticLock guard(lock_);
-  if (started_.load(std::memory_order_acquire) == 0) return kWsaNotinitialised;
-  if (started_.fetch_sub(1, std::memory_order_acq_rel) > 1) return 0;
-  if (slots_ == nullptr) return 0;
-  for (std::size_t i = 0; i <= slots_->mask; ++i) {
-    SocketEntry* entry = slots_->at[i].load(std::memory_order_relaxed);
-    if (entry == nullptr) continue;
-    slots_->at[i].store(nullptr, std::memory_order_release);
-    entry->state.fetch_add(SocketEntry::kPinUnit, std::memory_order_acq_rel);
-    MarkClosedAndShut(entry);
-    if (DropPin(entry)) {
-      ReleaseNative(entry);
-      File(entry);
+  int cleanups = 0;
+  {
+    AutoStaticLock guard(lock_);
+    if (started_.load(std::memory_order_acquire) == 0) return kWsaNotinitialised;
+    // Not the last cleanup: a later startup's count keeps the library running.
+    if (started_.fetch_sub(1, std::memory_order_acq_rel) > 1) {
+      cleanups = 1;
+    } else {
+      if (slots_ != nullptr) {
+        for (std::size_t i = 0; i <= slots_->mask; ++i) {
+          SocketEntry* entry = slots_->at[i].load(std::memory_order_relaxed);
+          if (entry == nullptr) continue;
+          slots_->at[i].store(nullptr, std::memory_order_release);
+          entry->state.fetch_add(SocketEntry::kPinUnit, std::memory_order_acq_rel);
+          MarkClosedAndShut(entry);
+          if (DropPin(entry)) {
+            ReleaseNative(entry);
+            File(entry);
+            cleanups += DropNative();
+          }
+        }
+      }
+      openCount_ = 0;
+      // A call still pinning a closed entry keeps its native socket, and so
+      // the library, until it lets go (DropNative then runs this one).
+      if (nativeAlive_ > 0) {
+        ++cleanupsOwed_;
+      } else {
+        ++cleanups;
+      }
     }
   }
-  openCount_ = 0;
+  RunNativeCleanups(cleanups);
   return 0;
+}
+
+int32_t SocketTable::Hold() {
+  AutoStaticLock guard(lock_);
+  if (started_.load(std::memory_order_acquire) == 0) return kWsaNotinitialised;
+  ++nativeAlive_;
+  return 0;
+}
+
+void SocketTable::LetGo() {
+  int cleanups = 0;
+  {
+    AutoStaticLock guard(lock_);
+    cleanups = DropNative();
+  }
+  RunNativeCleanups(cleanups);
+}
+
+int SocketTable::DropNative() {
+  if (--nativeAlive_ > 0) return 0;
+  const int owed = cleanupsOwed_;
+  cleanupsOwed_ = 0;
+  return owed;
+}
+
+void SocketTable::RunNativeCleanups(int count) {
+  for (int i = 0; i < count; ++i) NativeCleanup();
 }
 
 int32_t SocketTable::Add(NativeSocket* native, int32_t type, bool connected, SocketHandle& handle) {
@@ -136,6 +185,7 @@ int32_t SocketTable::Add(NativeSocket* native, int32_t type, bool connected, Soc
   entry->handle.store(s, std::memory_order_release);
   slots_->at[SlotOf(s, slots_->mask)].store(entry, std::memory_order_release);
   ++openCount_;
+  ++nativeAlive_;  // until ReleaseNative
   handle = s;
   return 0;
 }
@@ -180,8 +230,13 @@ int32_t SocketTable::Close(SocketHandle s) {
 void SocketTable::Unpin(SocketEntry* entry) {
   if (!DropPin(entry)) return;
   ReleaseNative(entry);
-  AutoStaticLock guard(lock_);
-  File(entry);
+  int cleanups = 0;
+  {
+    AutoStaticLock guard(lock_);
+    File(entry);
+    cleanups = DropNative();
+  }
+  RunNativeCleanups(cleanups);
 }
 
 void SocketTable::File(SocketEntry* entry) {

@@ -24,7 +24,11 @@
 // Cost: looking a handle up takes no lock shared between sockets; a receive
 // that finds data waiting is one system call.
 //
-// Thread-safety: every function may be called from any thread.
+// Thread-safety: every function may be called from any thread. On one
+// socket, at most one thread at a time may wait to receive (WaitReadable,
+// Accept, Recv, RecvFrom, RecvWithin) and at most one to send (Connect,
+// Send, SendTo): Windows' event records serve one waiter per direction (see
+// win32/sockets.cpp). A close may come from any thread at any time.
 #pragma once
 
 #include <cstddef>

@@ -135,7 +135,10 @@ bool Acquire(SocketHandle s, Pin& pin) {
   return true;
 }
 
-// Takes ownership of `native` and enters it into the table.
+// Takes ownership of `native` and enters it into the table. The caller keeps
+// the system's library started meanwhile (a Hold, or the pin of the
+// listening socket that accepted `native`), so a refused socket is released
+// while the library still runs.
 SocketHandle Register(NativeSocket* native, int32_t type, bool connected) {
   SocketHandle handle = kInvalidSocket;
   if (const int32_t code = Table().Add(native, type, connected, handle)) {
@@ -387,12 +390,10 @@ int32_t SocketsStartup() {
 }
 
 void SocketsCleanup() {
-  // The last cleanup closes whatever is still open, as WSACleanup does.
-  if (const int32_t code = Table().Cleanup()) {
-    Fail(code);
-    return;
-  }
-  sockets_internal::NativeCleanup();  // one for each successful SocketsStartup
+  // The last cleanup closes whatever is still open, as WSACleanup does. The
+  // table runs the NativeCleanup of each successful SocketsStartup, the last
+  // one only once no call still uses a native socket.
+  if (const int32_t code = Table().Cleanup()) Fail(code);
 }
 
 int32_t SocketLastError() { return sockets_internal::NativeLastError(); }
@@ -400,11 +401,18 @@ void SetSocketLastError(int32_t code) { sockets_internal::NativeSetLastError(cod
 
 SocketHandle SocketCreate(int32_t family, int32_t type, int32_t protocol) {
   if (const int32_t code = CheckCreate(Table().Started(), family, type)) return FailHandle(code);
+  // The hold keeps the system's library started from before the open until
+  // the table counts the socket, or until a refused one has been released.
+  if (const int32_t code = Table().Hold()) return FailHandle(code);
   NativeSocket* native = nullptr;
+  SocketHandle handle = kInvalidSocket;
   if (const int32_t result = sockets_internal::NativeOpen(type, protocol, &native); result < 0) {
-    return FailHandle(-result);
+    handle = FailHandle(-result);
+  } else {
+    handle = Register(native, type, false);
   }
-  return Register(native, type, false);
+  Table().LetGo();
+  return handle;
 }
 
 int32_t SocketBind(SocketHandle s, const SocketAddressIn& address) {

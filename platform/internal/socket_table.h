@@ -17,6 +17,14 @@
 // - While the library is not started Add, Find and Close fail with 10093
 //   (WSANOTINITIALISED) and the table holds no open entry: the last Cleanup
 //   closes every entry still open, as WSACleanup closes every socket.
+// - The system's library stays started while any native socket is alive: a
+//   native socket counts from its Add (or a Hold taken before it was opened)
+//   until its release. The table runs NativeCleanup once per Cleanup, but
+//   the last Cleanup's only when no native socket is alive; while calls
+//   still pin closed entries it is owed and runs when the last of them
+//   lets go. So no native socket is ever released, and no pinned call ever
+//   runs, after the system's library has stopped, and the system can never
+//   hand a pinned call's socket value to a newer socket meanwhile.
 // - The table never sets the last error: each call returns 0 or the error
 //   number for the caller to report.
 //
@@ -30,9 +38,9 @@
 // the old one alive for look-ups still reading it.
 //
 // Thread-safety: every member may be called from any thread, except
-// ReleaseAll. Add, Close, Cleanup and WithLock take the table's lock; Find
-// and unpinning do not (except the unpin that releases an entry, which files
-// it for reuse).
+// ReleaseAll. Add, Close, Cleanup, Hold, LetGo and WithLock take the table's
+// lock; Find and unpinning do not (except the unpin that releases an entry,
+// which files it for reuse). NativeCleanup always runs outside the lock.
 //
 // Storage: the table is constant-initialized and trivially destructible, so
 // an instance of static storage duration runs no code at load or at exit. It
@@ -95,11 +103,19 @@ class SocketTable {
   SocketTable(const SocketTable&) = delete;
   SocketTable& operator=(const SocketTable&) = delete;
 
-  // Counts one successful startup of the library.
+  // Counts one successful startup of the library (one NativeStartup).
   void Startup();
   // Counts one cleanup: 10093 when the library is not running (nothing
-  // changes), else 0. The last cleanup closes every entry still open.
+  // changes), else 0. The last cleanup closes every entry still open. Runs
+  // the NativeCleanup that matches the startup, at once or, while a native
+  // socket is still alive, when the last one is released.
   int32_t Cleanup();
+  // Keeps the system's library started while a native socket is being
+  // opened that is not in the table yet: 10093 when the library is not
+  // running, else 0, to be matched by one LetGo after the socket has been
+  // added (or released).
+  int32_t Hold();
+  void LetGo();
   bool Started() const { return started_.load(std::memory_order_acquire) > 0; }
 
   // Enters `native` under a new handle. On failure (10093; 10055 when memory
@@ -115,7 +131,8 @@ class SocketTable {
   int32_t Close(SocketHandle s);
 
   // Releases every native socket still held and frees all the table's
-  // memory; the table is then as new. For the unload of the library that
+  // memory; the table is then as new. A NativeCleanup still owed is not run
+  // (the unload of a DLL must not stop the system's library). For the unload of the library that
   // holds it, when no call can run any more.
   void ReleaseAll();
 
@@ -135,6 +152,11 @@ class SocketTable {
   static Slots* NewSlots(std::size_t count);
   // Lets go of one pin; the last pin of a closed entry releases it.
   void Unpin(SocketEntry* entry);
+  // One native socket (or Hold) less. Needs the lock. Returns how many
+  // owed NativeCleanup calls the caller must run once it has let go of the
+  // lock: all of them when this was the last native socket, else none.
+  int DropNative();
+  static void RunNativeCleanups(int count);
   // Files a released entry for reuse. Needs the lock.
   void File(SocketEntry* entry);
   // An entry for a new socket: a filed one, else a new one (null when memory
@@ -148,6 +170,10 @@ class SocketTable {
   std::atomic<int> started_{0};
   SocketHandle nextHandle_ = 1;
   std::size_t openCount_ = 0;
+  // Native sockets alive (in entries not yet released) plus Holds, and the
+  // NativeCleanup calls owed until that count is 0. Guarded by lock_.
+  int nativeAlive_ = 0;
+  int cleanupsOwed_ = 0;
   // The current slot array (null until the first Add); it links every older
   // array, kept for look-ups that may still read one.
   std::atomic<Slots*> current_{nullptr};

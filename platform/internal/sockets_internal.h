@@ -81,6 +81,9 @@ enum class WaitFor {
 // SocketsStartup / matching SocketsCleanup). 0 or an error number.
 int32_t NativeStartup();
 void NativeCleanup();
+// How many successful NativeStartup calls no NativeCleanup has matched yet:
+// whether the system's library is running, for the tests.
+int32_t NativeStartCount();
 
 // The calling thread's last error as SocketLastError reports it: where the
 // system keeps its own (Windows: WSAGetLastError), else a per-thread value.
@@ -133,6 +136,10 @@ int32_t NativeWait(SocketEntry& socket, WaitFor what, int32_t slice_ms);
 // A millisecond clock that wraps around at 2^32 (about 49 days): the
 // difference of two readings is exact while they are less than that apart.
 uint32_t NativeTickMs();
+// Windows backend only: how many waits began while another thread already
+// waited in the same direction on the same socket, which its one-waiter rule
+// (win32/sockets.cpp) forbids. For the tests.
+int32_t NativeWaiterClashes();
 
 // Conversions to and from the system's sockaddr_in, whose fields are the same
 // on every backend; templates so that this header needs no system header.

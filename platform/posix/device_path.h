@@ -1,6 +1,7 @@
 // Internal to the POSIX backend: Windows paths to host paths.
 #pragma once
 
+#include <new>
 #include <string>
 
 #include "platform/text.h"
@@ -19,5 +20,19 @@ WString UnmapDevicePath(const std::string& host_path);
 
 // True when the two UTF-8 names are equal apart from ASCII letter case.
 bool SameNameIgnoringCase(const std::string& a, const std::string& b);
+
+// Runs `body` and returns its result, or `failure` when one of its
+// allocations failed: the stand-in's strings and containers throw
+// std::bad_alloc, and a call of the platform layer fails then, as the
+// system's call fails when memory runs out, rather than throwing into the
+// device code (whose exports must never throw).
+template <typename Result, typename Body>
+Result FailOnNoMemory(Result failure, Body&& body) noexcept {
+  try {
+    return body();
+  } catch (const std::bad_alloc&) {
+    return failure;
+  }
+}
 
 }  // namespace lanfeed::posix

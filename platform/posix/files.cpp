@@ -22,39 +22,49 @@ bool StatPath(const std::string& path, struct stat* st) {
 }  // namespace
 
 bool CopyFileOverwrite(const WChar* source, const WChar* target) {
-  std::string from = posix::MapDevicePath(source);
-  std::string to = posix::MapDevicePath(target);
-  struct stat st;
-  if (!StatPath(from, &st) || !S_ISREG(st.st_mode) || to.empty()) return false;
-  std::error_code error;
-  return fs::copy_file(from, to, fs::copy_options::overwrite_existing, error) && !error;
+  return posix::FailOnNoMemory(false, [&] {
+    std::string from = posix::MapDevicePath(source);
+    std::string to = posix::MapDevicePath(target);
+    struct stat st;
+    if (!StatPath(from, &st) || !S_ISREG(st.st_mode) || to.empty()) return false;
+    std::error_code error;
+    return fs::copy_file(from, to, fs::copy_options::overwrite_existing, error) && !error;
+  });
 }
 
 bool DeleteFileAt(const WChar* path) {
-  std::string mapped = posix::MapDevicePath(path);
-  struct stat st;
-  if (mapped.empty() || lstat(mapped.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return false;
-  return unlink(mapped.c_str()) == 0;
+  return posix::FailOnNoMemory(false, [&] {
+    std::string mapped = posix::MapDevicePath(path);
+    struct stat st;
+    if (mapped.empty() || lstat(mapped.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return false;
+    return unlink(mapped.c_str()) == 0;
+  });
 }
 
 bool CreateFolder(const WChar* path) {
-  std::string mapped = posix::MapDevicePath(path);
-  return !mapped.empty() && mkdir(mapped.c_str(), 0777) == 0;
+  return posix::FailOnNoMemory(false, [&] {
+    std::string mapped = posix::MapDevicePath(path);
+    return !mapped.empty() && mkdir(mapped.c_str(), 0777) == 0;
+  });
 }
 
 bool RemoveFolder(const WChar* path) {
-  std::string mapped = posix::MapDevicePath(path);
-  return !mapped.empty() && rmdir(mapped.c_str()) == 0;
+  return posix::FailOnNoMemory(false, [&] {
+    std::string mapped = posix::MapDevicePath(path);
+    return !mapped.empty() && rmdir(mapped.c_str()) == 0;
+  });
 }
 
 bool FindFirstAttributes(const WChar* path, uint32_t* attributes) {
-  std::string mapped = posix::MapDevicePath(path);
-  struct stat st;
-  if (!StatPath(mapped, &st)) return false;
-  uint32_t result = S_ISDIR(st.st_mode) ? kFileAttributeDirectory : kFileAttributeArchive;
-  if ((st.st_mode & S_IWUSR) == 0) result |= kFileAttributeReadOnly;
-  if (attributes != nullptr) *attributes = result;
-  return true;
+  return posix::FailOnNoMemory(false, [&] {
+    std::string mapped = posix::MapDevicePath(path);
+    struct stat st;
+    if (!StatPath(mapped, &st)) return false;
+    uint32_t result = S_ISDIR(st.st_mode) ? kFileAttributeDirectory : kFileAttributeArchive;
+    if ((st.st_mode & S_IWUSR) == 0) result |= kFileAttributeReadOnly;
+    if (attributes != nullptr) *attributes = result;
+    return true;
+  });
 }
 
 void SetDeviceRootForTesting(const WChar* folder) {
@@ -66,12 +76,14 @@ void SetDeviceRootForTesting(const WChar* folder) {
 }
 
 bool SetAttributes(const WChar* path, uint32_t attributes) {
-  std::string mapped = posix::MapDevicePath(path);
-  struct stat st;
-  if (!StatPath(mapped, &st)) return false;
-  mode_t mode = st.st_mode & 07777;
-  mode = (attributes & kFileAttributeReadOnly) != 0 ? (mode & ~mode_t{0222}) : (mode | S_IWUSR);
-  return chmod(mapped.c_str(), mode) == 0;
+  return posix::FailOnNoMemory(false, [&] {
+    std::string mapped = posix::MapDevicePath(path);
+    struct stat st;
+    if (!StatPath(mapped, &st)) return false;
+    mode_t mode = st.st_mode & 07777;
+    mode = (attributes & kFileAttributeReadOnly) != 0 ? (mode & ~mode_t{0222}) : (mode | S_IWUSR);
+    return chmod(mapped.c_str(), mode) == 0;
+  });
 }
 
 }  // namespace lanfeed

@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -145,31 +146,32 @@ bool LoadKey(std::string key, std::vector<Value>* values) {
 RegistryKey::~RegistryKey() { Close(); }
 
 bool RegistryKey::OpenLocalMachine(const WChar* subkey, uint32_t access) {
-  Close();
-  if (subkey == nullptr) return false;
-  std::string key = ToUtf8(WStringView(subkey, WStrLen(subkey)));
-  while (!key.empty() && key.back() == '\\') key.pop_back();
-  auto* open = new OpenKey;
-  if (!LoadKey(key, &open->values)) {
-    delete open;
-    return false;
-  }
-  handle_ = open;
-  return true;
+  return posix::FailOnNoMemory(false, [&] {
+    Close();
+    if (subkey == nullptr) return false;
+    std::string key = ToUtf8(WStringView(subkey, WStrLen(subkey)));
+    while (!key.empty() && key.back() == '\\') key.pop_back();
+    std::unique_ptr<OpenKey> open(new OpenKey);  // freed when LoadKey fails or throws
+    if (!LoadKey(key, &open->values)) return false;
+    handle_ = open.release();
+    return true;
+  });
 }
 
 bool RegistryKey::ReadString(const WChar* name, WChar* dest, std::size_t capacity) const {
-  if (handle_ == nullptr || dest == nullptr) return false;
-  std::string wanted = name == nullptr ? std::string() : ToUtf8(WStringView(name, WStrLen(name)));
-  for (const Value& value : static_cast<const OpenKey*>(handle_)->values) {
-    if (!posix::SameNameIgnoringCase(value.name, wanted)) continue;
-    // As on Windows, the text ends at its first NUL.
-    std::size_t length = WStrLen(value.text.c_str());
-    if (length + 1 > capacity) return false;
-    WStrCopy(dest, capacity, value.text.c_str());
-    return true;
-  }
-  return false;
+  return posix::FailOnNoMemory(false, [&] {
+    if (handle_ == nullptr || dest == nullptr) return false;
+    std::string wanted = name == nullptr ? std::string() : ToUtf8(WStringView(name, WStrLen(name)));
+    for (const Value& value : static_cast<const OpenKey*>(handle_)->values) {
+      if (!posix::SameNameIgnoringCase(value.name, wanted)) continue;
+      // As on Windows, the text ends at its first NUL.
+      std::size_t length = WStrLen(value.text.c_str());
+      if (length + 1 > capacity) return false;
+      WStrCopy(dest, capacity, value.text.c_str());
+      return true;
+    }
+    return false;
+  });
 }
 
 void RegistryKey::Close() {

@@ -118,8 +118,17 @@ int32_t Wrap(int fd, bool blocking, NativeSocket** out) {
 
 }  // namespace
 
-int32_t NativeStartup() { return 0; }
-void NativeCleanup() {}
+// Linux needs no library start; the count stands for Windows' own.
+namespace {
+constinit std::atomic<int32_t> g_startCount{0};
+}  // namespace
+
+int32_t NativeStartup() {
+  g_startCount.fetch_add(1, std::memory_order_relaxed);
+  return 0;
+}
+void NativeCleanup() { g_startCount.fetch_sub(1, std::memory_order_relaxed); }
+int32_t NativeStartCount() { return g_startCount.load(std::memory_order_relaxed); }
 
 namespace {
 thread_local int32_t t_lastError = 0;

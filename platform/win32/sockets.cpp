@@ -26,6 +26,16 @@
 // SocketWaitReadable needs readiness as select reports it, not an event: its
 // wait asks select with a zero time-out before each wait on the events.
 //
+// One waiter per direction: at most one thread at a time may wait to
+// receive on a socket (SocketWaitReadable, Accept, Recv, RecvFrom,
+// RecvWithin) and at most one to send (Connect, Send, SendTo); a receiver
+// and a sender may wait at once, and a close may come from any thread.
+// Two waiters of one direction would share one event record: one can
+// consume the FD_READ that the other's failed receive re-enabled, and the
+// other then sleeps with data pending. The servers keep the rule (one thread
+// per socket). A wait that breaks it is counted (NativeWaiterClashes), so
+// the tests can see it; it is not refused, as the POSIX backend allows it.
+//
 // Only calls that Windows CE's Winsock 2 and core library offer are used;
 // the clock is GetTickCount, whose wrap-around the shared part handles.
 #include <winsock2.h>
@@ -62,6 +72,8 @@ struct NativeSocket {
   WSAEVENT wake = WSA_INVALID_EVENT;     // set for good by NativeShut
   // FD_CONNECT's outcome once a wait has consumed it: 0 or minus the error.
   std::atomic<int32_t> connectResult{kConnectPending};
+  // Threads in NativeWait per direction (receive, send): see the file comment.
+  std::atomic<int32_t> waiters[2] = {0, 0};
 };
 
 namespace {
@@ -156,13 +168,24 @@ DWORD ErrorSlot() {
 }
 }  // namespace
 
+namespace {
+constinit std::atomic<int32_t> g_startCount{0};  // WSAStartup calls not yet cleaned up
+}  // namespace
+
 int32_t NativeStartup() {
   ErrorSlot();
   WSADATA data;
-  return WSAStartup(MAKEWORD(2, 2), &data);
+  const int32_t code = WSAStartup(MAKEWORD(2, 2), &data);
+  if (code == 0) g_startCount.fetch_add(1, std::memory_order_relaxed);
+  return code;
 }
 
-void NativeCleanup() { WSACleanup(); }
+void NativeCleanup() {
+  g_startCount.fetch_sub(1, std::memory_order_relaxed);
+  WSACleanup();
+}
+
+int32_t NativeStartCount() { return g_startCount.load(std::memory_order_relaxed); }
 
 int32_t NativeLastError() {
   const DWORD slot = ErrorSlot();
@@ -272,8 +295,38 @@ int32_t NativeConnectResult(SocketEntry& socket) {
   return result == kConnectPending ? kWouldBlock : result;
 }
 
+namespace {
+constinit std::atomic<int32_t> g_waiterClashes{0};
+
+// Counts the calling thread as a waiter of one direction for its lifetime,
+// and a clash when another waiter of that direction is already there.
+class WaiterCount {
+ public:
+  WaiterCount(NativeSocket& socket, WaitFor what) {
+    // kClose waits on the wake event alone and consumes no network event.
+    if (what == WaitFor::kClose) return;
+    count_ = &socket.waiters[what == WaitFor::kSend ? 1 : 0];
+    // Relaxed: a counter for the tests, ordering nothing else.
+    if (count_->fetch_add(1, std::memory_order_relaxed) != 0) {
+      g_waiterClashes.fetch_add(1, std::memory_order_relaxed);
+    }
+  }
+  ~WaiterCount() {
+    if (count_ != nullptr) count_->fetch_sub(1, std::memory_order_relaxed);
+  }
+  WaiterCount(const WaiterCount&) = delete;
+  WaiterCount& operator=(const WaiterCount&) = delete;
+
+ private:
+  std::atomic<int32_t>* count_ = nullptr;
+};
+}  // namespace
+
+int32_t NativeWaiterClashes() { return g_waiterClashes.load(std::memory_order_relaxed); }
+
 int32_t NativeWait(SocketEntry& entry, WaitFor what, int32_t slice_ms) {
   NativeSocket& socket = *entry.native;
+  const WaiterCount waiter(socket, what);
   WSAEVENT events[2] = {socket.wake, socket.network};
   const DWORD count = what == WaitFor::kClose ? 1 : 2;
   const DWORD start = GetTickCount();

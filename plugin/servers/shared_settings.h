@@ -7,21 +7,30 @@
 // many records are published meanwhile. The next pin taken after Assign has
 // returned sees the new record.
 //
-// Cost: a pin is three atomic read-modify-writes and a load, its release one
-// read-modify-write; readers never block, never allocate and never wait for
-// the writer. Assign allocates the new record (one block and the path) and
-// never waits for a reader.
+// Cost: a pin is three atomic read-modify-writes and two loads, its release
+// one read-modify-write; readers never block, never allocate and never wait
+// for the writer. Assign allocates the new record (one block and the path)
+// and waits only for the readers that are, at that moment, between their
+// load of the current record and the count of their reference: a few
+// instructions each (it yields the processor while it waits).
+//
+// What it keeps: the current record, plus each record that a pin still
+// holds; a replaced record goes with its last pin, or at once when none
+// holds it. Nothing piles up, however constantly readers pin.
 //
 // How a record is kept alive: every record has a reference count, one
 // reference held by the holder while it is current. A reader announces
-// itself in `pins_` before it loads the current pointer and leaves only after
-// it has counted its own reference, so a record that Assign has replaced is
-// referenced by every reader that could still have loaded it once `pins_`
-// reads 0. Assign therefore drops the holder's reference to replaced records
-// only when it sees no reader between load and count; otherwise it keeps
-// them on a short list and tries again at its next call (and at
-// destruction). The last reference, the holder's or a reader's, frees the
-// record.
+// itself in one of two counters (the one `phase_` names) before it loads
+// the current pointer and leaves it only after it has counted its own
+// reference. After publishing the new record, Assign waits until each of
+// the two counters has read 0 once: a reader that loaded the replaced
+// record announced itself before the publication, so it has counted its
+// reference by then. Before each wait Assign points `phase_` at the other
+// counter, so readers that come meanwhile do not hold the wait up and it
+// ends however constantly readers pin (each reader thread can be in the
+// waited counter with at most one pin). Then Assign drops the holder's
+// reference to the replaced record. The last reference, the holder's or a
+// reader's, frees the record.
 //
 // Threads: Acquire, Protocol, Port and TcpTimeout on any thread at once;
 // Assign on one thread at a time (the host's); destruction once no pin is
@@ -75,24 +84,31 @@ class SharedSettings {
   // the record reads this first and pins again only when it has changed.
   uint32_t Generation() const { return generation_.load(std::memory_order_acquire); }
 
+  // How many records are allocated now (the initial one not counted): the
+  // current one when it is not the initial one, and replaced ones that a
+  // pin still holds. For tests.
+  int32_t RecordsAllocated() const { return allocated_.load(std::memory_order_relaxed); }
+
  private:
   struct Record {
     DeviceSettings settings;
     std::atomic<int32_t> references{1};
-    Record* nextRetired = nullptr;  // Assign's list of replaced records
-    bool embedded = false;          // initial_: not allocated, never freed
+    std::atomic<int32_t>* allocated = nullptr;  // the owner's count; null for initial_
   };
 
   static void Release(Record* record);
-  // Drops the holder's reference to every replaced record once no reader is
-  // between its load of current_ and its count.
-  void ReleaseRetiredWhenUnpinned();
+  // Returns once no reader that may have loaded a record replaced before
+  // this call is still between that load and the count of its reference.
+  void WaitForReadersToCount();
   void StoreFields(const DeviceSettings& settings);
 
   Record initial_;
   std::atomic<Record*> current_;
-  mutable std::atomic<uint32_t> pins_{0};
-  Record* retired_ = nullptr;  // Assign's thread only
+  // Readers between their announcement and their count, in the two
+  // counters; phase_ names the one new readers use (see the top of this file).
+  mutable std::atomic<uint32_t> pins_[2] = {0, 0};
+  std::atomic<uint32_t> phase_{0};
+  std::atomic<int32_t> allocated_{0};
   std::atomic<int32_t> protocol_;
   std::atomic<int32_t> port_;
   std::atomic<int32_t> tcpTimeout_;

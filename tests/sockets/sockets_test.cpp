@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "platform/sockets.h"
+#include "platform/internal/sockets_internal.h"
 
 #ifndef _WIN32
 #include <sys/resource.h>
@@ -568,6 +569,71 @@ class CallHold {
     state.changed.wait_for(lock, std::chrono::milliseconds(kBoundMs), [&] { return state.released; });
   }
 };
+
+// The last cleanup while a call still holds its socket (between its look-up
+// and its wait) closes the socket but must not stop the system's library
+// under that call: WSACleanup would close the native socket, whose value the
+// system could hand to a newer socket that the call's release then closes.
+// The library stops once the call lets go.
+TEST(SocketsLibraryTest, LastCleanupKeepsTheSystemLibraryUntilTheLastCallLetsGo) {
+  ClearSocketFaults();
+  const int32_t before = sockets_internal::NativeStartCount();
+  ASSERT_EQ(SocketsStartup(), 0);
+  const SocketHandle s = SocketCreate(kAfInet, kSockDgram, kIpprotoUdp);
+  ASSERT_NE(s, kInvalidSocket);
+  ASSERT_EQ(SocketBind(s, MakeSocketAddress(kInaddrLoopback, 0)), 0);
+  {
+    CallHold hold(s);
+    BlockedCall blocked([s] { return SocketWaitReadable(s, 2 * kBoundMs); });
+    ASSERT_TRUE(hold.WaitHeld());
+    SocketsCleanup();
+    EXPECT_EQ(sockets_internal::NativeStartCount(), before + 1) << "stopped under a call";
+    // A startup and cleanup meanwhile leave it running as well.
+    ASSERT_EQ(SocketsStartup(), 0);
+    EXPECT_EQ(sockets_internal::NativeStartCount(), before + 2);
+    SocketsCleanup();
+    EXPECT_EQ(sockets_internal::NativeStartCount(), before + 2) << "stopped under a call";
+    hold.Release();
+    Outcome outcome{};
+    ASSERT_TRUE(blocked.Finish(&outcome));
+    EXPECT_EQ(outcome.result, -1);
+    EXPECT_EQ(outcome.error, kWsaEintr);
+  }
+  EXPECT_EQ(sockets_internal::NativeStartCount(), before) << "a cleanup still owed after the call let go";
+  EXPECT_EQ(Capture([] { return SocketCreate(kAfInet, kSockDgram, kIpprotoUdp); }).error, kWsaNotinitialised);
+
+  // Without a call holding a socket every cleanup stops its startup at once.
+  ASSERT_EQ(SocketsStartup(), 0);
+  const SocketHandle open = SocketCreate(kAfInet, kSockDgram, kIpprotoUdp);
+  ASSERT_NE(open, kInvalidSocket);
+  SocketsCleanup();
+  EXPECT_EQ(sockets_internal::NativeStartCount(), before);
+}
+
+#ifdef _WIN32
+// Windows serves one waiter per direction on a socket (platform/sockets.h);
+// the backend counts a second receiver that waits beside the first, and a
+// close still wakes both.
+TEST_F(SocketsTest, ASecondReceiveWaiterOnOneSocketIsCounted) {
+  const int32_t before = sockets_internal::NativeWaiterClashes();
+  const SocketHandle s = Bound(kSockDgram);
+  auto receive = [s] {
+    char buffer[8];
+    return SocketRecvFrom(s, buffer, sizeof buffer, nullptr);
+  };
+  BlockedCall first(receive);
+  EXPECT_EQ(sockets_internal::NativeWaiterClashes(), before);
+  BlockedCall second(receive);
+  EXPECT_EQ(sockets_internal::NativeWaiterClashes(), before + 1);
+  ASSERT_EQ(SocketClose(s), 0);
+  for (BlockedCall* call : {&first, &second}) {
+    Outcome outcome{};
+    ASSERT_TRUE(call->Finish(&outcome));
+    EXPECT_EQ(outcome.result, -1);
+    EXPECT_EQ(outcome.error, kWsaEintr);
+  }
+}
+#endif
 
 // The system reuses a closed socket's number at once (Winsock its SOCKET
 // values, POSIX its descriptors). A call held after its look-up while its
