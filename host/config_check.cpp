@@ -6,6 +6,7 @@
 
 #include "host/config_value.h"
 #include "plugin/config/device_settings.h"
+#include "plugin/config/net_address.h"
 
 namespace lanfeed::host {
 
@@ -21,6 +22,9 @@ enum class Kind {
   kInt32,          // an integer, all 32 bits
   kUInt16,         // an integer, its low 16 bits
   kText,           // any text
+  kBindAddress,    // an IPv4 or IPv6 address; anything else: every local IPv4 address
+  kAllowedPeers,   // addresses and prefixes; anything else: everyone
+  kClientLimit,    // 1 to 100000; anything else: no limit
   kContainer,      // holds elements
 };
 
@@ -45,7 +49,12 @@ constexpr Schema kOnDispatch[] = {{"Beeper", Kind::kContainer, kBeeper},
 constexpr Schema kFeedback[] = {{"OnDispatch", Kind::kContainer, kOnDispatch}, kEnd};
 constexpr Schema kDevice[] = {{"Enabled", Kind::kDeviceEnabled, nullptr}, {"Protocol", Kind::kProtocol, nullptr},
                               {"Port", Kind::kPort, nullptr},            {"TCPTimeout", Kind::kTimeout, nullptr},
-                              {"Feedback", Kind::kContainer, kFeedback}, kEnd};
+                              {"Feedback", Kind::kContainer, kFeedback},
+                              {"BindAddress", Kind::kBindAddress, nullptr},
+                              {"AllowedPeers", Kind::kAllowedPeers, nullptr},
+                              {"MaxClients", Kind::kClientLimit, nullptr},
+                              {"MaxClientsPerPeer", Kind::kClientLimit, nullptr},
+                              kEnd};
 
 // The value as the configuration tree gives it to the plug-in.
 std::string ValueOf(pugi::xml_node element) {
@@ -178,11 +187,16 @@ class Checker {
 
   bool Overridden(Kind kind) const {
     return (kind == Kind::kProtocol && overrides_.protocol) || (kind == Kind::kPort && overrides_.port) ||
-           (kind == Kind::kTimeout && overrides_.tcpTimeout);
+           (kind == Kind::kTimeout && overrides_.tcpTimeout) || (kind == Kind::kBindAddress && overrides_.bindAddress) ||
+           (kind == Kind::kAllowedPeers && overrides_.allowedPeers);
   }
 
   void CheckValue(pugi::xml_node element, const std::string& path, Kind kind) {
     if (Overridden(kind)) return;
+    if (kind == Kind::kClientLimit && ((path == "Device/MaxClients" && overrides_.maxClients) ||
+                                       (path == "Device/MaxClientsPerPeer" && overrides_.maxClientsPerPeer))) {
+      return;
+    }
     const std::string value = ValueOf(element);
     const std::optional<int64_t> plain = PlainInteger(value);
     const int32_t read = ParseDecimalInt32(value);  // what the plug-in's GetValueInt gets
@@ -229,6 +243,30 @@ class Checker {
           bad(notANumber(), std::to_string(static_cast<uint16_t>(read)));
         } else if (!plain || *plain < 0 || *plain > 65535) {
           bad("out of range (0 to 65535)", std::to_string(static_cast<uint16_t>(read)) + " (its low 16 bits)");
+        }
+        break;
+      case Kind::kBindAddress: {
+        NetAddress address{};
+        if (!ParseNetAddress(value.data(), value.size(), &address)) {
+          bad(value.empty() ? "empty" : "not an IPv4 or IPv6 address", "every local IPv4 address");
+        }
+        break;
+      }
+      case Kind::kAllowedPeers: {
+        NetPrefix prefixes[kMaxAllowedPeers];
+        const int32_t count = ParseNetPrefixList(value.c_str(), prefixes, kMaxAllowedPeers);
+        if (count == 0) {
+          bad("empty", "no allow-list: everyone may send");
+        } else if (count < 0) {
+          bad("not a list of up to " + std::to_string(kMaxAllowedPeers) +
+                  " addresses and prefixes (an entry is not an address, or has bits set past its prefix)",
+              "no allow-list: everyone may send");
+        }
+        break;
+      }
+      case Kind::kClientLimit:
+        if (!plain || *plain < 1 || *plain > kMaxClientsLimit) {
+          bad(value.empty() ? "empty" : (decimal ? "out of range (1 to 100000)" : "not a number"), "no limit");
         }
         break;
       case Kind::kText:

@@ -37,6 +37,10 @@ void ApplyOverrides(const SettingOverrides& overrides, ConfigTree* tree) {
   SetValue(device, "Framing", overrides.framing);
   SetValue(device, "FrameDelimiter", overrides.frameDelimiter);
   SetValue(device, "FrameLength", overrides.frameLength);
+  SetValue(device, "BindAddress", overrides.bindAddress);
+  SetValue(device, "AllowedPeers", overrides.allowedPeers);
+  SetValue(device, "MaxClients", overrides.maxClients);
+  SetValue(device, "MaxClientsPerPeer", overrides.maxClientsPerPeer);
 }
 
 }  // namespace lanfeed::host

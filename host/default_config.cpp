@@ -43,9 +43,33 @@ DeviceSettings EffectiveSettings(ConfigNode* root) {
   return settings;
 }
 
+namespace {
+// Where the server listens and who may send, when the settings say so:
+// ", address 127.0.0.1, allowed 127.0.0.2/32, at most 3 clients".
+std::string DescribePeerRules(const DeviceSettings& settings) {
+  std::string text;
+  char address[kNetAddressTextCapacity];
+  if (settings.BindAddress.family != kNetNone) {
+    NetAddressToText(settings.BindAddress, address);
+    text += std::string(", address ") + address;
+  }
+  for (int32_t i = 0; i < settings.AllowedPeerCount; ++i) {
+    NetAddressToText(settings.AllowedPeers[i].address, address);
+    text += (i == 0 ? ", allowed " : " ") + std::string(address) + "/" + std::to_string(settings.AllowedPeers[i].bits);
+  }
+  if (settings.Protocol != kProtocolUdp && settings.MaxClients > 0) {
+    text += ", at most " + std::to_string(settings.MaxClients) + " clients";
+  }
+  if (settings.Protocol != kProtocolUdp && settings.MaxClientsPerPeer > 0) {
+    text += ", at most " + std::to_string(settings.MaxClientsPerPeer) + " clients per address";
+  }
+  return text;
+}
+}  // namespace
+
 std::string DescribeSettings(const DeviceSettings& settings) {
   if (settings.Enabled == 0) return "disabled, nothing listens";
-  if (settings.Protocol == kProtocolUdp) return "UDP port " + std::to_string(settings.Port);
+  if (settings.Protocol == kProtocolUdp) return "UDP port " + std::to_string(settings.Port) + DescribePeerRules(settings);
   std::string text = "TCP port " + std::to_string(settings.Port) + ", time-out " +
                      (settings.TCPTimeout == 0 ? std::string("none") : std::to_string(settings.TCPTimeout) + " s");
   switch (settings.Framing) {
@@ -62,7 +86,7 @@ std::string DescribeSettings(const DeviceSettings& settings) {
     case kFramingFixed: text += ", framing fixed " + std::to_string(settings.FrameLength) + " bytes"; break;
     default: break;
   }
-  return text;
+  return text + DescribePeerRules(settings);
 }
 
 std::string DescribeStartup(const PluginDescriptor& descriptor, const std::string& pluginPath,

@@ -5,6 +5,9 @@
 #include <optional>
 #include <string_view>
 
+#include "plugin/config/device_settings.h"
+#include "plugin/config/net_address.h"
+
 #ifndef LANFEED_HOST_VERSION
 #error "the build defines LANFEED_HOST_VERSION as the project's version"
 #endif
@@ -16,6 +19,7 @@ const char kHostVersion[] = LANFEED_HOST_VERSION;
 const char kHostUsage[] =
     "usage: lanfeed-host [--config FILE] [--tcp PORT | --udp PORT] [--timeout SECONDS]\n"
     "                    [--framing none|line|delimiter:HEX|fixed:N]\n"
+    "                    [--bind ADDR] [--allow LIST] [--max-clients N] [--max-clients-per-peer N]\n"
     "                    [--output text|jsonl|raw] [--keep-retrying] [--plugin PATH]\n"
     "       lanfeed-host --check-config FILE [--tcp PORT | --udp PORT] [--timeout SECONDS]\n"
     "       lanfeed-host --write-default-config FILE\n"
@@ -28,6 +32,14 @@ const char kHostUsage[] =
     "  --framing RULE      where a TCP record ends: none (each receive, the default), line (after LF),\n"
     "                      delimiter:HEX (after 1 to 8 bytes, e.g. 03 or 0D0A), fixed:N (every N bytes,\n"
     "                      1 to 8192)\n"
+    "  --bind ADDR         serve only the local address ADDR: IPv4 (127.0.0.1) or IPv6 (::1; :: for\n"
+    "                      every IPv6 address); default: every local IPv4 address\n"
+    "  --allow LIST        take data only from these senders: addresses and prefixes separated by\n"
+    "                      commas or spaces (192.168.10.0/24,10.1.2.3); others are refused (a TCP\n"
+    "                      connection closed at once, a UDP datagram dropped); default: everyone\n"
+    "  --max-clients N     at most N TCP clients at once (1 to 100000); more are closed at once\n"
+    "  --max-clients-per-peer N\n"
+    "                      at most N TCP clients at once from one address (1 to 100000)\n"
     "  --output MODE       text: lines for people (default)\n"
     "                      jsonl: one JSON object per line for every event; a delivery always\n"
     "                      carries data_base64, and data as well when it is valid UTF-8\n"
@@ -106,7 +118,8 @@ bool ParseFraming(const std::string& value, SettingOverrides* overrides) {
 }
 
 enum class Option {
-  kConfig, kPlugin, kWriteDefaults, kCheckConfig, kTcp, kUdp, kTimeout, kFraming, kOutput, kKeepRetrying, kHelp, kVersion
+  kConfig, kPlugin, kWriteDefaults, kCheckConfig, kTcp, kUdp, kTimeout, kFraming, kBind, kAllow, kMaxClients,
+  kMaxClientsPerPeer, kOutput, kKeepRetrying, kHelp, kVersion
 };
 
 struct OptionName {
@@ -124,6 +137,10 @@ const OptionName kOptions[] = {
     {"--udp", Option::kUdp, true},
     {"--timeout", Option::kTimeout, true},
     {"--framing", Option::kFraming, true},
+    {"--bind", Option::kBind, true},
+    {"--allow", Option::kAllow, true},
+    {"--max-clients", Option::kMaxClients, true},
+    {"--max-clients-per-peer", Option::kMaxClientsPerPeer, true},
     {"--output", Option::kOutput, true},
     {"--keep-retrying", Option::kKeepRetrying, false},
     {"--help", Option::kHelp, false},
@@ -164,6 +181,36 @@ bool Apply(Option option, const std::string& value, HostOptions* o, std::string*
       if (ParseFraming(value, &o->overrides)) return true;
       *error = "--framing: '" + value + "' is not one of none, line, delimiter:HEX (1 to 8 bytes), fixed:N (1 to 8192)";
       return false;
+    case Option::kBind: {
+      NetAddress address{};
+      if (!ParseNetAddress(value.data(), value.size(), &address)) {
+        *error = "--bind: '" + value + "' is not an IPv4 or IPv6 address (127.0.0.1, ::1, ::)";
+        return false;
+      }
+      o->overrides.bindAddress = value;
+      return true;
+    }
+    case Option::kAllow: {
+      NetPrefix prefixes[kMaxAllowedPeers];
+      if (ParseNetPrefixList(value.c_str(), prefixes, kMaxAllowedPeers) <= 0) {
+        *error = "--allow: '" + value + "' is not a list of up to " + std::to_string(kMaxAllowedPeers) +
+                 " addresses and prefixes (192.168.10.0/24,10.1.2.3)";
+        return false;
+      }
+      o->overrides.allowedPeers = value;
+      return true;
+    }
+    case Option::kMaxClients:
+    case Option::kMaxClientsPerPeer: {
+      std::optional<int32_t> limit = ParseNumber(value, kMaxClientsLimit);
+      if (!limit || *limit < 1) {
+        *error = std::string(option == Option::kMaxClients ? "--max-clients" : "--max-clients-per-peer") + ": '" +
+                 value + "' is not a number of clients (1 to " + std::to_string(kMaxClientsLimit) + ")";
+        return false;
+      }
+      (option == Option::kMaxClients ? o->overrides.maxClients : o->overrides.maxClientsPerPeer) = limit;
+      return true;
+    }
     case Option::kOutput:
       if (value == "text") {
         o->output = OutputMode::kText;

@@ -1,10 +1,22 @@
 // Configure's apply step: bring the one server in line with the settings.
+#include <cstring>
+
 #include "plugin/config/config_node.h"
 #include "plugin/config/device_settings.h"
 #include "plugin/input_plugin.h"
 #include "plugin/servers/socket_server.h"
 
 namespace lanfeed {
+
+namespace {
+// The server serves the address the settings name: a new one moves it
+// like a new port.
+bool SameBindAddress(const DeviceSettings& settings, const SocketServer& server) {
+  const NetAddress& wanted = settings.BindAddress;
+  const NetAddress served = server.PinSettings()->BindAddress;
+  return wanted.family == served.family && std::memcmp(wanted.bytes, served.bytes, sizeof wanted.bytes) == 0;
+}
+}  // namespace
 
 void InputPlugin::ApplyConfiguration() {
   DeviceSettings settings;
@@ -26,7 +38,7 @@ void InputPlugin::ApplySettings(const DeviceSettings& settings) {
     return;
   }
   if (current != nullptr && settings.Protocol == current->SettingsProtocol() &&
-      settings.Port == current->SettingsPort()) {
+      settings.Port == current->SettingsPort() && SameBindAddress(settings, *current)) {
     // Kept: only its copy is replaced (or, when the copy cannot be
     // allocated, kept as it was).
     current->AssignSettings(settings);

@@ -16,7 +16,8 @@ void FreeWaveFilePath(FeedbackParams* feedback) {
 DeviceSettings::DeviceSettings()
     : Enabled(1), Protocol(kProtocolTcp), Reserved(0), Port(kDefaultPort),
       TCPTimeout(kDefaultTcpTimeout), Feedback{}, Framing(kFramingNone), FrameDelimiterLength(0),
-      FrameDelimiter{}, FrameLength(0) {}
+      FrameDelimiter{}, FrameLength(0), BindAddress{}, AllowedPeerCount(0), AllowedPeers{}, MaxClients(0),
+      MaxClientsPerPeer(0) {}
 
 DeviceSettings::~DeviceSettings() { FreeWaveFilePath(&Feedback); }
 
@@ -33,6 +34,11 @@ DeviceSettings& DeviceSettings::operator=(const DeviceSettings& other) {
   FrameDelimiterLength = other.FrameDelimiterLength;
   std::memcpy(FrameDelimiter, other.FrameDelimiter, sizeof(FrameDelimiter));
   FrameLength = other.FrameLength;
+  BindAddress = other.BindAddress;
+  AllowedPeerCount = other.AllowedPeerCount;
+  std::memcpy(AllowedPeers, other.AllowedPeers, sizeof(AllowedPeers));
+  MaxClients = other.MaxClients;
+  MaxClientsPerPeer = other.MaxClientsPerPeer;
   FreeWaveFilePath(&Feedback);
   Feedback = other.Feedback;
   Feedback.WaveFilePath = nullptr;
@@ -47,6 +53,14 @@ DeviceSettings& DeviceSettings::operator=(const DeviceSettings& other) {
     }
   }
   return *this;
+}
+
+bool DeviceSettings::IsPeerAllowed(const NetAddress& peer) const {
+  if (AllowedPeerCount <= 0) return true;
+  for (int32_t i = 0; i < AllowedPeerCount && i < kMaxAllowedPeers; ++i) {
+    if (PrefixMatches(AllowedPeers[i], peer)) return true;
+  }
+  return false;
 }
 
 void DeviceSettings::ResetFeedback() {
@@ -179,6 +193,63 @@ void ReadFraming(ConfigNode* device, DeviceSettings* settings) {
   settings->Framing = mode;
 }
 
+// The text of the found child without the blanks around it, as `*begin`
+// and `*length`; false when there is no text.
+bool TrimmedValue(ConfigNode* cursor, const char** begin, std::size_t* length) {
+  const char* text = cursor->GetValueA();
+  if (text == nullptr) return false;
+  std::size_t end = std::strlen(text);
+  std::size_t at = 0;
+  while (at < end && (text[at] == ' ' || text[at] == '\t' || text[at] == '\r' || text[at] == '\n')) ++at;
+  while (end > at && (text[end - 1] == ' ' || text[end - 1] == '\t' || text[end - 1] == '\r' || text[end - 1] == '\n')) {
+    --end;
+  }
+  *begin = text + at;
+  *length = end - at;
+  return end > at;
+}
+
+// MaxClients or MaxClientsPerPeer of the found child: 1 to
+// kMaxClientsLimit, else 0 (no limit).
+int32_t ClientLimit(ConfigNode* cursor) {
+  if (cursor->GetValueLength() == 0) return 0;
+  const int32_t limit = cursor->GetValueInt();
+  return limit >= 1 && limit <= kMaxClientsLimit ? limit : 0;
+}
+
+// BindAddress, AllowedPeers, MaxClients and MaxClientsPerPeer, each with a
+// cursor of its own. A value that is not usable leaves its setting absent.
+void ReadPeerRules(ConfigNode* device, DeviceSettings* settings) {
+  {
+    ScopedCursor cursor(device);
+    const char* text = nullptr;
+    std::size_t length = 0;
+    if (cursor.Find("BindAddress") && TrimmedValue(cursor.get(), &text, &length)) {
+      NetAddress address{};
+      if (ParseNetAddress(text, length, &address)) settings->BindAddress = address;
+    }
+  }
+  {
+    ScopedCursor cursor(device);
+    if (cursor.Find("AllowedPeers")) {
+      const int32_t count = ParseNetPrefixList(cursor.get()->GetValueA(), settings->AllowedPeers, kMaxAllowedPeers);
+      if (count > 0) {
+        settings->AllowedPeerCount = count;
+      } else {
+        std::memset(settings->AllowedPeers, 0, sizeof(settings->AllowedPeers));
+      }
+    }
+  }
+  {
+    ScopedCursor cursor(device);
+    if (cursor.Find("MaxClients")) settings->MaxClients = ClientLimit(cursor.get());
+  }
+  {
+    ScopedCursor cursor(device);
+    if (cursor.Find("MaxClientsPerPeer")) settings->MaxClientsPerPeer = ClientLimit(cursor.get());
+  }
+}
+
 void ReadBeeper(ConfigNode* beeper, FeedbackParams* feedback) {
   bool enabled = ReadEnabled(beeper, 1);
   ReadChildInt(beeper, "Freq", &feedback->BeeperFreq);
@@ -230,6 +301,11 @@ void DeviceSettings::ReadDevice(ConfigNode* node) {
   FrameDelimiterLength = 0;
   std::memset(FrameDelimiter, 0, sizeof(FrameDelimiter));
   FrameLength = 0;
+  BindAddress = NetAddress{};
+  AllowedPeerCount = 0;
+  std::memset(AllowedPeers, 0, sizeof(AllowedPeers));
+  MaxClients = 0;
+  MaxClientsPerPeer = 0;
   if (node == nullptr) return;
 
   int32_t found = 0;  // children of Device found among the five below
@@ -270,9 +346,13 @@ void DeviceSettings::ReadDevice(ConfigNode* node) {
       }
     }
   }
-  // The framing keys are looked up only when Device holds further children:
-  // a configuration without them is read with the same lookups as ever.
-  if (node->GetChildCount() > found) ReadFraming(node, this);
+  // The framing keys and the peer rules are looked up only when Device
+  // holds further children: a configuration without them is read with the
+  // same lookups as ever.
+  if (node->GetChildCount() > found) {
+    ReadFraming(node, this);
+    ReadPeerRules(node, this);
+  }
 }
 
 void DeviceSettings::ReadFeedback(ConfigNode* node) {

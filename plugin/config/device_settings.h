@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "plugin/config/feedback_params.h"
+#include "plugin/config/net_address.h"
 
 namespace lanfeed {
 
@@ -29,10 +30,13 @@ inline constexpr int32_t kMaxFrameDelimiterBytes = 8;
 // delivered as a record of this length.
 inline constexpr int32_t kMaxFrameLength = 8192;
 
+// MaxClients and MaxClientsPerPeer take 1 to this many; 0 means no limit.
+inline constexpr int32_t kMaxClientsLimit = 100000;
+
 class DeviceSettings {
  public:
   // Enabled 1, Protocol 1 (TCP), Port 58627, TCPTimeout 60, no feedback at
-  // all, no framing.
+  // all, no framing, every local IPv4 address, every peer, no client limit.
   DeviceSettings();
   ~DeviceSettings();  // frees the wave-file path
   // Deep copies: the copy owns a wave-file path buffer of its own.
@@ -40,7 +44,8 @@ class DeviceSettings {
   DeviceSettings& operator=(const DeviceSettings& other);
 
   // `node` stands on the Device element, or is null. Resets port, protocol,
-  // time-out, feedback and framing, then reads. Enabled and Reserved keep
+  // time-out, feedback, framing, bind address, allow-list and client
+  // limits, then reads. Enabled and Reserved keep
   // their values.
   void ReadDevice(ConfigNode* node);
   // `node` stands on the Feedback element, or is null. Resets the feedback,
@@ -65,6 +70,23 @@ class DeviceSettings {
   int32_t FrameDelimiterLength;  // 0: none
   uint8_t FrameDelimiter[kMaxFrameDelimiterBytes];
   int32_t FrameLength;  // 0: none
+  // BindAddress: the one local address served; family kNetNone (absent,
+  // empty or not an address): every local IPv4 address.
+  NetAddress BindAddress;
+  // AllowedPeers: the senders served. 0 entries (absent, empty, or any entry
+  // not an address or prefix, or more than kMaxAllowedPeers): everyone.
+  int32_t AllowedPeerCount;
+  NetPrefix AllowedPeers[kMaxAllowedPeers];
+  // MaxClients and MaxClientsPerPeer: TCP clients at once, in all and from
+  // one address; 0 (absent or not 1 to kMaxClientsLimit): no limit.
+  int32_t MaxClients;
+  int32_t MaxClientsPerPeer;
+
+  // True when any of the four above is set: only then does a server look at
+  // who sends.
+  bool HasPeerRules() const { return AllowedPeerCount > 0 || MaxClients > 0 || MaxClientsPerPeer > 0; }
+  // True when `peer` may send (no allow-list, or an entry matches).
+  bool IsPeerAllowed(const NetAddress& peer) const;
 };
 
 // Frees `feedback->WaveFilePath` and nulls it.

@@ -104,6 +104,7 @@ void SharedSettings::StoreFields(const DeviceSettings& settings) {
   protocol_.store(settings.Protocol, std::memory_order_relaxed);
   port_.store(settings.Port, std::memory_order_relaxed);
   tcpTimeout_.store(settings.TCPTimeout, std::memory_order_relaxed);
+  peerRules_.store(settings.HasPeerRules(), std::memory_order_relaxed);
 }
 
 SharedSettings::Pin::~Pin() {

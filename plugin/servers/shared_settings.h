@@ -80,6 +80,9 @@ class SharedSettings {
   int32_t Protocol() const { return protocol_.load(std::memory_order_relaxed); }
   int32_t Port() const { return port_.load(std::memory_order_relaxed); }
   int32_t TcpTimeout() const { return tcpTimeout_.load(std::memory_order_relaxed); }
+  // DeviceSettings::HasPeerRules of the current record: while it is false a
+  // server never pins the record to look at who sends.
+  bool HasPeerRules() const { return peerRules_.load(std::memory_order_relaxed); }
   // Changes with every Assign: a reader that keeps something derived from
   // the record reads this first and pins again only when it has changed.
   uint32_t Generation() const { return generation_.load(std::memory_order_acquire); }
@@ -112,6 +115,7 @@ class SharedSettings {
   std::atomic<int32_t> protocol_;
   std::atomic<int32_t> port_;
   std::atomic<int32_t> tcpTimeout_;
+  std::atomic<bool> peerRules_;
   std::atomic<uint32_t> generation_{0};
 };
 

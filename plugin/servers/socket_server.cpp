@@ -1,5 +1,6 @@
 #include "plugin/servers/socket_server.h"
 
+#include <cstring>
 #include <new>
 
 #include "plugin/config/feedback_params.h"
@@ -115,7 +116,7 @@ int32_t SocketServer::OpenSocketSteps(const OpenSocketLines& lines) {
     // served as it is) is not bound again: a second bind would fail for good.
     bool bound = socketBound.load();
     if (!bound) {
-      FillLocalAddress(port);
+      FillLocalAddress(port, settings.Acquire()->BindAddress);
       if (SocketBind(socket, localAddress) != 0) {
         const SocketErrorText error(SocketLastError());
         FormatLine(line, lines.bindFailed, port, static_cast<const WChar*>(error.text));
@@ -166,11 +167,25 @@ SocketHandle SocketServer::CurrentListenSocket() const {
   return socket;
 }
 
-void SocketServer::FillLocalAddress(int32_t port) {
+void SocketServer::FillLocalAddress(int32_t port, const NetAddress& bind) {
   localAddress = SocketAddressIn{};
   localAddress.family = static_cast<uint16_t>(kAfInet);
   localAddress.port = HostToNetShort(static_cast<uint16_t>(port & 0xFFFF));
   localAddress.address = 0;
+  if (bind.family == kNetIpv4) {
+    std::memcpy(&localAddress.address, bind.bytes, 4);  // network order as written
+  } else if (bind.family != kNetNone) {
+    localAddress.family = 0;
+  }
+}
+
+NetAddress PeerAddressOf(const SocketAddressIn& peer) {
+  NetAddress address{};
+  if (peer.family == kAfInet) {
+    address.family = kNetIpv4;
+    std::memcpy(address.bytes, &peer.address, 4);
+  }
+  return address;
 }
 
 void SocketServer::DispatchToPlugin(const uint8_t* data, int32_t length, const char* peer) {

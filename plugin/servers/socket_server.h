@@ -152,6 +152,7 @@ class SocketServer {
   int32_t SettingsProtocol() const { return settings.Protocol(); }
   int32_t SettingsPort() const { return settings.Port(); }
   int32_t SettingsTcpTimeout() const { return settings.TcpTimeout(); }
+  bool SettingsHavePeerRules() const { return settings.HasPeerRules(); }
   // A deep copy of the whole record.
   DeviceSettings SettingsCopy() const { return *settings.Acquire(); }
   // The record itself, pinned (see SharedSettings), and the number that
@@ -213,8 +214,11 @@ class SocketServer {
   // returns kInvalidSocket with the last error set to 10038, so the caller
   // fails as a call on a closed socket would, without reaching the library.
   SocketHandle CurrentListenSocket() const;
-  // Fills localAddress for all local IPv4 addresses and `port`'s low 16 bits.
-  void FillLocalAddress(int32_t port);
+  // Fills localAddress for `bind` (kNetNone: all local IPv4 addresses) and
+  // `port`'s low 16 bits. An address the sockets cannot carry gets a family
+  // that the bind refuses (10047), so the server never serves more
+  // addresses than the settings name.
+  void FillLocalAddress(int32_t port, const NetAddress& bind);
   // The serve loop has served something (a client accepted, a datagram
   // received): a failure that ends it starts the reopen pause afresh.
   void MarkServed() { servedSinceOpen.store(true, std::memory_order_relaxed); }
@@ -269,6 +273,9 @@ class SocketServer {
   std::atomic<uint32_t> openRetryMs{kOpenRetryMs};
   std::atomic<bool> servedSinceOpen{false};
 };
+
+// The address of a peer as the settings' rules compare it.
+NetAddress PeerAddressOf(const SocketAddressIn& peer);
 
 // A new idle server: UdpServer for protocol 0, TcpServer for any other value.
 // Null when it cannot be allocated.

@@ -20,6 +20,7 @@ int32_t TcpClientConnection::Attach(SocketHandle clientSocket, const SocketAddre
                                     TcpServer* owner) {
   socket.store(clientSocket);
   AddressToText(peer, peerText);
+  peerAddress = PeerAddressOf(peer);
   PeerToText(peer, peerRecordText);
   server = owner;
   return 1;

@@ -68,6 +68,8 @@ class TcpClientConnection {
 
   // A dead connection has closed its socket; it waits to be removed.
   bool IsDead() const { return socket.load() < 0; }
+  // The peer's address, as the client limits compare it.
+  const NetAddress& PeerAddress() const { return peerAddress; }
 
  private:
   // `socket` when another thread has closed it while the reader frames:
@@ -105,6 +107,7 @@ class TcpClientConnection {
 
   TcpServer* server = nullptr;
   std::atomic<SocketHandle> socket{kInvalidSocket};
+  NetAddress peerAddress = {};
   char peerText[16] = {};
   char peerRecordText[kPeerTextCapacity] = {};
   Thread readerThread;

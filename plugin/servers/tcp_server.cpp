@@ -24,6 +24,11 @@ constexpr OpenSocketLines kOpenLines{
     LF_TEXT("Successfully bind to the TCP socket. Port : %d"),
     &kListenLines,
 };
+constexpr RefusalLines kRefusalLines{
+    LF_TEXT("Refused TCP client connection to Port : %d from %S. %s"),
+    LF_TEXT("Refused TCP client connection to Port : %d from %S. %s The line stands for %d refused "
+            "connections."),
+};
 }  // namespace
 
 TcpServer::TcpServer() = default;
@@ -56,12 +61,19 @@ int32_t TcpServer::AcceptLoop() {
   // while the failure lasts, so that it writes a few lines a minute instead
   // of ten a second; a successful accept starts afresh.
   FailurePause acceptPause;
+  // Refusals are written at most about once a second for each reason; the
+  // wait then ends in time to write the last count. Without refusals it has
+  // no limit, as ever.
+  RefusalLog refusals(kRefusalLines);
   for (;;) {
     const SocketHandle socket = CurrentListenSocket();
-    if (socket == kInvalidSocket || SocketWaitReadable(socket, -1) < 0) {
+    const int32_t ready = socket == kInvalidSocket ? -1 : SocketWaitReadable(socket, refusals.MsUntilDue());
+    if (ready < 0) {
       code = SocketLastError();
       break;
     }
+    refusals.WriteDue(SettingsPort());
+    if (ready == 0) continue;
     SocketAddressIn peer{};
     const SocketHandle client = SocketAccept(socket, &peer);
     if (client == kInvalidSocket) {
@@ -81,6 +93,13 @@ int32_t TcpServer::AcceptLoop() {
     CloseClientConnections(0);
     char dotted[16];
     AddressToText(peer, dotted);
+    RefusalReason reason = kRefusedNotAllowed;
+    if (SettingsHavePeerRules() && !Admits(PeerAddressOf(peer), &reason)) {
+      // Closed before anything is read, and without a reader thread.
+      SocketClose(client);
+      refusals.Refused(reason, dotted, SettingsPort());
+      continue;
+    }
     FormatLine(line, LF_TEXT("TCP client connected to Port : %d from %S"), SettingsPort(), dotted);
     Log(kLogInfo, line);
 
@@ -93,6 +112,7 @@ int32_t TcpServer::AcceptLoop() {
     AddClient(connection);
   }
 
+  refusals.WriteAll(SettingsPort());
   const SocketErrorText error(code);
   FormatLine(line, LF_TEXT("Stopped waiting for incomming connections on port : %d. Error : %s"),
              SettingsPort(), error.text);
@@ -160,6 +180,45 @@ void TcpServer::CloseClientConnections(int32_t closeAll) {
 std::size_t TcpServer::ClientCount() const {
   AutoLock guard(clientLock);
   return clients.Size();
+}
+
+std::size_t TcpServer::LiveClientCount() const {
+  AutoLock guard(clientLock);
+  std::size_t live = 0;
+  for (const TcpClientConnection* c = clients.First(); c != nullptr; c = ClientList::Next(c)) {
+    if (!c->IsDead()) ++live;
+  }
+  return live;
+}
+
+bool TcpServer::Admits(const NetAddress& peer, RefusalReason* reason) const {
+  const SharedSettings::Pin pinned = PinSettings();
+  if (!pinned->IsPeerAllowed(peer)) {
+    *reason = kRefusedNotAllowed;
+    return false;
+  }
+  const int32_t most = pinned->MaxClients;
+  const int32_t mostFromPeer = pinned->MaxClientsPerPeer;
+  if (most <= 0 && mostFromPeer <= 0) return true;
+  int32_t live = 0;
+  int32_t fromPeer = 0;
+  {
+    AutoLock guard(clientLock);
+    for (const TcpClientConnection* c = clients.First(); c != nullptr; c = ClientList::Next(c)) {
+      if (c->IsDead()) continue;
+      ++live;
+      if (SameAddress(c->PeerAddress(), peer)) ++fromPeer;
+    }
+  }
+  if (most > 0 && live >= most) {
+    *reason = kRefusedTooManyClients;
+    return false;
+  }
+  if (mostFromPeer > 0 && fromPeer >= mostFromPeer) {
+    *reason = kRefusedTooManyFromPeer;
+    return false;
+  }
+  return true;
 }
 
 int32_t TcpServer::CloseSocket() {

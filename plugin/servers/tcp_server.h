@@ -19,6 +19,7 @@
 
 #include "platform/lock.h"
 #include "plugin/servers/client_list.h"
+#include "plugin/servers/refusal_log.h"
 #include "plugin/servers/socket_server.h"
 
 namespace lanfeed {
@@ -78,6 +79,8 @@ class TcpServer final : public SocketServer {
   uint32_t AppliedTimeout() const { return appliedTimeout.load(); }
   // Connections in the client list, dead ones included.
   std::size_t ClientCount() const;
+  // Connections in the client list whose socket is still open.
+  std::size_t LiveClientCount() const;
 
  protected:
   int32_t ServeLoop() override { return AcceptLoop(); }
@@ -89,6 +92,10 @@ class TcpServer final : public SocketServer {
   // host's thread may wait for that lock). A connection whose reader cannot
   // be started is unlisted and closed.
   void AddClient(TcpClientConnection* connection);
+  // Whether the settings' rules admit a client from `peer`, counting the
+  // live clients; the refusal's reason when not. Only the accept loop adds
+  // clients, so a count made here stays an upper bound until it adds one.
+  bool Admits(const NetAddress& peer, RefusalReason* reason) const;
 
   // Both live as long as the object, so each exists before its first use
   // and after its last.

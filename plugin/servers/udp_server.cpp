@@ -5,6 +5,7 @@
 
 #include "platform/format.h"
 #include "plugin/servers/delivery_peer.h"
+#include "plugin/servers/refusal_log.h"
 #include "plugin/servers/socket_error_text.h"
 
 namespace lanfeed {
@@ -19,6 +20,10 @@ constexpr OpenSocketLines kOpenLines{
     LF_TEXT("Failed to bind the UDP socket. Port : %d Error : %s."),
     LF_TEXT("Successfully bind to the UDP socket. Port : %d"),
     nullptr,  // bound is ready
+};
+constexpr RefusalLines kRefusalLines{
+    LF_TEXT("Refused UDP data to Port : %d from %S. %s"),
+    LF_TEXT("Refused UDP data to Port : %d from %S. %s The line stands for %d refused datagrams."),
 };
 }  // namespace
 
@@ -45,6 +50,10 @@ int32_t UdpServer::ReceiveLoop() {
   Log(kLogInfo, line);
 
   int32_t code = 0;
+  // Refusals are written at most about once a second; the receive's wait
+  // then ends in time to write the last count. Without refusals it has no
+  // limit, as ever.
+  RefusalLog refusals(kRefusalLines);
   for (;;) {
     const SocketHandle socket = CurrentListenSocket();
     if (socket == kInvalidSocket) {
@@ -63,11 +72,22 @@ int32_t UdpServer::ReceiveLoop() {
     // failed wait ends the loop; a failed receive is logged below.
     SocketAddressIn sender{};
     int32_t count = -1;
-    if (SocketRecvWithin(socket, buffer.get(), kReceiveBufferSize, &sender, -1, &count) < 0) {
+    const int32_t received =
+        SocketRecvWithin(socket, buffer.get(), kReceiveBufferSize, &sender, refusals.MsUntilDue(), &count);
+    if (received < 0) {
       code = SocketLastError();
       break;
     }
     const int32_t receiveError = SocketLastError();
+    refusals.WriteDue(SettingsPort());
+    if (received == 0) continue;
+    if (count > 0 && SettingsHavePeerRules() && !PinSettings()->IsPeerAllowed(PeerAddressOf(sender))) {
+      // Dropped unseen: no delivery, no feedback.
+      char dotted[16];
+      AddressToText(sender, dotted);
+      refusals.Refused(kRefusedNotAllowed, dotted, SettingsPort());
+      continue;
+    }
     if (count <= 0) {
       const SocketErrorText error(receiveError);
       FormatLine(line, LF_TEXT("Error reading data from UDP server socket on port : %d. Error : %s"),
@@ -78,6 +98,7 @@ int32_t UdpServer::ReceiveLoop() {
     }
   }
 
+  refusals.WriteAll(SettingsPort());
   const SocketErrorText error(code);
   FormatLine(line, LF_TEXT("Stop waiting for incomming data on UDP Port %d. Error : %s."),
              SettingsPort(), error.text);

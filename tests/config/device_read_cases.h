@@ -32,6 +32,10 @@ struct ExpectedSettings {
   int32_t framing = 0;
   std::string_view frameDelimiter = {};  // the bytes
   int32_t frameLength = 0;
+  std::string_view bindAddress = {};   // its text; empty: none
+  std::string_view allowedPeers = {};  // "address/bits" entries joined by ","; empty: everyone
+  int32_t maxClients = 0;
+  int32_t maxClientsPerPeer = 0;
 };
 
 struct DeviceReadCase {
@@ -179,6 +183,37 @@ inline std::vector<DeviceReadCase> DeviceReadCases() {
        "<Device><Enabled>1</Enabled><Protocol>1</Protocol><Port>4000</Port><TCPTimeout>30</TCPTimeout>"
        "<Feedback/><Framing>line</Framing></Device>",
        {.port = 4000, .timeout = 30, .framing = 1}},
+      // Where the server listens and who may send: a value that is not
+      // usable leaves its setting absent.
+      {"BindAddressIpv4", "<Device><BindAddress>127.0.0.1</BindAddress></Device>", {.bindAddress = "127.0.0.1"}},
+      {"BindAddressIpv6", "<Device><BindAddress>::1</BindAddress></Device>", {.bindAddress = "::1"}},
+      {"BindAddressEveryIpv6", "<Device><BindAddress>::</BindAddress></Device>", {.bindAddress = "::"}},
+      {"BindAddressBlanksAround", "<Device><BindAddress> 192.168.1.20 </BindAddress></Device>",
+       {.bindAddress = "192.168.1.20"}},
+      {"BindAddressNameIsNone", "<Device><BindAddress>localhost</BindAddress></Device>", {}},
+      {"BindAddressOutOfRangeIsNone", "<Device><BindAddress>127.0.0.256</BindAddress></Device>", {}},
+      {"BindAddressThreePartsIsNone", "<Device><BindAddress>127.0.1</BindAddress></Device>", {}},
+      {"BindAddressWithPortIsNone", "<Device><BindAddress>127.0.0.1:80</BindAddress></Device>", {}},
+      {"BindAddressEmptyIsNone", "<Device><BindAddress/></Device>", {}},
+      {"AllowedPeersList", "<Device><AllowedPeers>192.168.10.0/24, 10.1.2.3 fd00::/8</AllowedPeers></Device>",
+       {.allowedPeers = "192.168.10.0/24,10.1.2.3/32,fd00::/8"}},
+      {"AllowedPeersEveryone", "<Device><AllowedPeers>0.0.0.0/0</AllowedPeers></Device>",
+       {.allowedPeers = "0.0.0.0/0"}},
+      {"AllowedPeersOneBadEntryIsEveryone", "<Device><AllowedPeers>10.1.2.3, scanner7</AllowedPeers></Device>", {}},
+      {"AllowedPeersHostBitsIsEveryone", "<Device><AllowedPeers>10.1.2.3/24</AllowedPeers></Device>", {}},
+      {"AllowedPeersLongPrefixIsEveryone", "<Device><AllowedPeers>10.1.2.3/33</AllowedPeers></Device>", {}},
+      {"AllowedPeersOnlySeparatorsIsEveryone", "<Device><AllowedPeers> , ,</AllowedPeers></Device>", {}},
+      {"MaxClients", "<Device><MaxClients>3</MaxClients><MaxClientsPerPeer>1</MaxClientsPerPeer></Device>",
+       {.maxClients = 3, .maxClientsPerPeer = 1}},
+      {"MaxClientsLargest", "<Device><MaxClients>100000</MaxClients></Device>", {.maxClients = 100000}},
+      {"MaxClientsTooManyIsNone", "<Device><MaxClients>100001</MaxClients></Device>", {}},
+      {"MaxClientsZeroIsNone", "<Device><MaxClients>0</MaxClients><MaxClientsPerPeer>-2</MaxClientsPerPeer></Device>",
+       {}},
+      {"MaxClientsEmptyIsNone", "<Device><MaxClients/></Device>", {}},
+      {"PeerRulesBesideEverySetting",
+       "<Device><Enabled>1</Enabled><Protocol>0</Protocol><Port>4000</Port><TCPTimeout>30</TCPTimeout>"
+       "<Feedback/><BindAddress>10.0.0.7</BindAddress><MaxClientsPerPeer>2</MaxClientsPerPeer></Device>",
+       {.protocol = 0, .port = 4000, .timeout = 30, .bindAddress = "10.0.0.7", .maxClientsPerPeer = 2}},
   };
 }
 
@@ -212,6 +247,19 @@ inline void ExpectSettings(const DeviceSettings& actual, const ExpectedSettings&
                              static_cast<std::size_t>(actual.FrameDelimiterLength)),
             expected.frameDelimiter);
   EXPECT_EQ(actual.FrameLength, expected.frameLength);
+  char text[kNetAddressTextCapacity];
+  NetAddressToText(actual.BindAddress, text);
+  EXPECT_EQ(std::string_view(text), expected.bindAddress);
+  std::string peers;
+  ASSERT_GE(actual.AllowedPeerCount, 0);
+  ASSERT_LE(actual.AllowedPeerCount, kMaxAllowedPeers);
+  for (int32_t i = 0; i < actual.AllowedPeerCount; ++i) {
+    NetAddressToText(actual.AllowedPeers[i].address, text);
+    peers += (i > 0 ? "," : "") + std::string(text) + "/" + std::to_string(actual.AllowedPeers[i].bits);
+  }
+  EXPECT_EQ(peers, expected.allowedPeers);
+  EXPECT_EQ(actual.MaxClients, expected.maxClients);
+  EXPECT_EQ(actual.MaxClientsPerPeer, expected.maxClientsPerPeer);
 }
 
 inline void PrintTo(const DeviceReadCase& c, std::ostream* os) { *os << c.name << ": " << c.device; }

@@ -66,6 +66,38 @@ TEST(ConfigCheck, ReportsEachValueThePluginDoesNotUseAsWritten) {
   }
 }
 
+TEST(ConfigCheck, PeerRulesAreCheckedByThePluginsReading) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"<BindAddress>localhost</BindAddress>",
+       "f:1: Device/BindAddress \"localhost\": not an IPv4 or IPv6 address; the plug-in uses every local IPv4 address"},
+      {"<BindAddress/>", "f:1: Device/BindAddress \"\": empty; the plug-in uses every local IPv4 address"},
+      {"<AllowedPeers>10.1.2.3, 10.1.2.0/16</AllowedPeers>",
+       "f:1: Device/AllowedPeers \"10.1.2.3, 10.1.2.0/16\": not a list of up to 32 addresses and prefixes (an entry "
+       "is not an address, or has bits set past its prefix); the plug-in uses no allow-list: everyone may send"},
+      {"<AllowedPeers> </AllowedPeers>", "f:1: Device/AllowedPeers \"\": empty; the plug-in uses no allow-list: everyone may send"},
+      {"<MaxClients>0</MaxClients>", "f:1: Device/MaxClients \"0\": out of range (1 to 100000); the plug-in uses no limit"},
+      {"<MaxClientsPerPeer>two</MaxClientsPerPeer>",
+       "f:1: Device/MaxClientsPerPeer \"two\": not a number; the plug-in uses no limit"},
+  };
+  for (const auto& [device, text] : cases) {
+    std::vector<ConfigFinding> findings = Check(Device(device));
+    ASSERT_EQ(findings.size(), 1u) << device;
+    EXPECT_EQ(FormatFinding("f", findings[0]), text);
+  }
+  EXPECT_TRUE(Check(Device("<BindAddress>::1</BindAddress><AllowedPeers>192.168.10.0/24, 10.1.2.3 fd00::/8"
+                           "</AllowedPeers><MaxClients>100000</MaxClients><MaxClientsPerPeer>1</MaxClientsPerPeer>"))
+                  .empty());
+  SettingOverrides overrides;
+  overrides.bindAddress = "127.0.0.1";
+  overrides.allowedPeers = "127.0.0.2";
+  overrides.maxClients = 3;
+  overrides.maxClientsPerPeer = 1;
+  EXPECT_TRUE(Check(Device("<BindAddress>x</BindAddress><AllowedPeers>y</AllowedPeers><MaxClients>0</MaxClients>"
+                           "<MaxClientsPerPeer>0</MaxClientsPerPeer>"),
+                    overrides)
+                  .empty());
+}
+
 TEST(ConfigCheck, ReportsARootWithoutDeviceAndGivesLines) {
   std::vector<ConfigFinding> findings = Check("<foo/>");
   ASSERT_EQ(findings.size(), 1u);

@@ -197,6 +197,38 @@ TEST(HostOptions, FramingRulesBecomeTheThreeSettings) {
   }
 }
 
+TEST(HostOptions, PeerRulesBecomeTheirSettingsOrAreRefused) {
+  const char* argv[] = {"lanfeed-host", "--bind", "::1", "--allow=127.0.0.2/32, 10.0.0.0/8",
+                        "--max-clients", "100000", "--max-clients-per-peer", "1"};
+  HostOptions options;
+  std::string error;
+  ASSERT_TRUE(ParseHostOptions(8, argv, &options, &error)) << error;
+  EXPECT_EQ(options.overrides.bindAddress, "::1");
+  EXPECT_EQ(options.overrides.allowedPeers, "127.0.0.2/32, 10.0.0.0/8");
+  EXPECT_EQ(options.overrides.maxClients, 100000);
+  EXPECT_EQ(options.overrides.maxClientsPerPeer, 1);
+  EXPECT_FALSE(options.overrides.empty());
+
+  const std::pair<std::vector<const char*>, const char*> bad[] = {
+      {{"--bind", "localhost"}, "--bind: 'localhost' is not an IPv4 or IPv6 address (127.0.0.1, ::1, ::)"},
+      {{"--bind", "127.0.0.1:80"}, "--bind: '127.0.0.1:80' is not an IPv4 or IPv6 address (127.0.0.1, ::1, ::)"},
+      {{"--allow", "10.0.0.1/8"},
+       "--allow: '10.0.0.1/8' is not a list of up to 32 addresses and prefixes (192.168.10.0/24,10.1.2.3)"},
+      {{"--allow", ","}, "--allow: ',' is not a list of up to 32 addresses and prefixes (192.168.10.0/24,10.1.2.3)"},
+      {{"--max-clients", "0"}, "--max-clients: '0' is not a number of clients (1 to 100000)"},
+      {{"--max-clients-per-peer", "100001"}, "--max-clients-per-peer: '100001' is not a number of clients (1 to 100000)"},
+      {{"--max-clients", "3", "--max-clients", "4"}, "--max-clients given twice"},
+  };
+  for (const auto& [args, message] : bad) {
+    std::vector<const char*> line = {"lanfeed-host"};
+    line.insert(line.end(), args.begin(), args.end());
+    HostOptions rejected;
+    std::string why;
+    EXPECT_FALSE(ParseHostOptions(static_cast<int>(line.size()), line.data(), &rejected, &why)) << args[0];
+    EXPECT_EQ(why, message);
+  }
+}
+
 TEST(HostOptions, RejectsWhatItCannotUse) {
   struct Case {
     std::vector<const char*> args;

@@ -286,6 +286,57 @@ TEST_F(LanFeedHostProcess, RawOutputIsExactlyTheBytesOfTwoConnections) {
       << "the stop summary counts every byte\n" << child.err();
 }
 
+TEST_F(LanFeedHostProcess, PeerOptionsRefuseAndServeThroughTheHost) {
+  int port = FreePort(kSockStream);
+  ASSERT_NE(port, 0);
+  ChildProcess child;
+  StartHost(&child, {"--tcp", std::to_string(port), "--bind", "127.0.0.1", "--allow", "127.0.0.2/32",
+                     "--max-clients", "1", "--max-clients-per-peer", "1", "--output", "jsonl"});
+  ASSERT_TRUE(child.WaitForOutput(
+      [](const std::string& out) { return out.find("\"property\":2,\"value\":1}\n") != std::string::npos; },
+      kStartTimeout))
+      << Dump(child);
+  const auto connect = [&](uint32_t source, uint32_t target) {
+    SocketHandle s = SocketCreate(kAfInet, kSockStream, kIpprotoTcp);
+    EXPECT_EQ(SocketBind(s, MakeSocketAddress(source, 0)), 0);
+    if (SocketConnect(s, MakeSocketAddress(target, static_cast<uint16_t>(port))) != 0) {
+      SocketClose(s);
+      return kInvalidSocket;
+    }
+    return s;
+  };
+  // Bound to 127.0.0.1: nothing answers on 127.0.0.2.
+  EXPECT_EQ(connect(0x7F000002, 0x7F000002), kInvalidSocket);
+  // From 127.0.0.1: not on the allow-list.
+  SocketHandle outsider = connect(0x7F000001, 0x7F000001);
+  ASSERT_NE(outsider, kInvalidSocket);
+  EXPECT_TRUE(child.WaitForOutput(
+      [](const std::string& out) {
+        return out.find("Refused TCP client connection to Port : ") != std::string::npos &&
+               out.find(" from 127.0.0.1. Not an allowed peer.") != std::string::npos;
+      },
+      kStepTimeout))
+      << Dump(child);
+  SocketClose(outsider);
+  // From 127.0.0.2: served; a second one is over the limit.
+  SocketHandle insider = connect(0x7F000002, 0x7F000001);
+  ASSERT_NE(insider, kInvalidSocket);
+  ASSERT_EQ(SocketSend(insider, "ok\n", 3), 3);
+  EXPECT_TRUE(child.WaitForOutput(
+      [](const std::string& out) { return out.find("\"data\":\"ok\\n\"") != std::string::npos; }, kStepTimeout))
+      << Dump(child);
+  SocketHandle second = connect(0x7F000002, 0x7F000001);
+  EXPECT_TRUE(child.WaitForOutput(
+      [](const std::string& out) { return out.find("from 127.0.0.2. Too many clients.") != std::string::npos; },
+      kStepTimeout))
+      << Dump(child);
+  SocketClose(second);
+  SocketClose(insider);
+  RequestStop(&child, StopRequest::kInterrupt);
+  EXPECT_EQ(ExitCode(&child, kStepTimeout), 0) << child.err();
+  EXPECT_EQ(child.out().find("\"event\":\"deliver\""), child.out().rfind("\"event\":\"deliver\"")) << "one delivery";
+}
+
 TEST_F(LanFeedHostProcess, FramedLinesFromTwoClientsNameTheirSenders) {
   int port = FreePort(kSockStream);
   ASSERT_NE(port, 0);

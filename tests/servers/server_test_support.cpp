@@ -51,6 +51,13 @@ TestClient::TestClient(int32_t port) {
   connected_ = socket_ != kInvalidSocket && SocketConnect(socket_, Loopback(port)) == 0;
 }
 
+TestClient::TestClient(int32_t port, uint32_t target, uint32_t source) {
+  socket_ = SocketCreate(kAfInet, kSockStream, kIpprotoTcp);
+  if (socket_ == kInvalidSocket) return;
+  if (source != 0 && SocketBind(socket_, MakeSocketAddress(source, 0)) != 0) return;
+  connected_ = SocketConnect(socket_, MakeSocketAddress(target, static_cast<uint16_t>(port))) == 0;
+}
+
 TestClient::~TestClient() { Close(); }
 
 bool TestClient::Send(const std::string& bytes) {
@@ -75,9 +82,13 @@ UdpSender::~UdpSender() {
   if (socket_ != kInvalidSocket) SocketClose(socket_);
 }
 
-bool UdpSender::Send(int32_t port, const std::string& bytes) {
-  if (socket_ == kInvalidSocket) socket_ = SocketCreate(kAfInet, kSockDgram, kIpprotoUdp);
-  return SocketSendTo(socket_, bytes.data(), static_cast<int32_t>(bytes.size()), Loopback(port)) ==
+bool UdpSender::SendTo(uint32_t target, int32_t port, const std::string& bytes) {
+  if (socket_ == kInvalidSocket) {
+    socket_ = SocketCreate(kAfInet, kSockDgram, kIpprotoUdp);
+    if (source_ != 0 && SocketBind(socket_, MakeSocketAddress(source_, 0)) != 0) return false;
+  }
+  return SocketSendTo(socket_, bytes.data(), static_cast<int32_t>(bytes.size()),
+                      MakeSocketAddress(target, static_cast<uint16_t>(port))) ==
          static_cast<int32_t>(bytes.size());
 }
 

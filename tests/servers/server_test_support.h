@@ -22,10 +22,17 @@ namespace lanfeed::testing {
 // kSockDgram).
 int32_t FreePort(int32_t type);
 
+// Loopback addresses in host order: 127.0.0.1 and 127.0.0.2.
+inline constexpr uint32_t kLoopback1 = 0x7F000001;
+inline constexpr uint32_t kLoopback2 = 0x7F000002;
+
 // A connected TCP client on 127.0.0.1. Closed by the destructor.
 class TestClient {
  public:
   explicit TestClient(int32_t port);
+  // Connects to `target` (host order) from the local address `source`
+  // (host order; 0: the system's choice).
+  TestClient(int32_t port, uint32_t target, uint32_t source);
   ~TestClient();
   TestClient(const TestClient&) = delete;
   TestClient& operator=(const TestClient&) = delete;
@@ -46,10 +53,16 @@ class UdpSender {
  public:
   UdpSender() = default;
   ~UdpSender();
-  bool Send(int32_t port, const std::string& bytes);
+  bool Send(int32_t port, const std::string& bytes) { return SendTo(kLoopback1, port, bytes); }
+  // To `target` (host order).
+  bool SendTo(uint32_t target, int32_t port, const std::string& bytes);
+  // Sends from the local address `source` (host order), set by the first
+  // Send; false when it cannot be bound.
+  void SetSource(uint32_t source) { source_ = source; }
 
  private:
   SocketHandle socket_ = kInvalidSocket;
+  uint32_t source_ = 0;
 };
 
 // Holds `port` with a listening TCP socket or a bound UDP socket.

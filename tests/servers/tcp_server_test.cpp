@@ -782,5 +782,170 @@ TEST_F(TcpFramingTest, SuspensionDropsTheHeldMessage) {
 
 }  // namespace framing
 
+// Where the server listens and who may connect: BindAddress, AllowedPeers,
+// MaxClients and MaxClientsPerPeer, with clients on several loopback
+// addresses.
+namespace peers {
+
+class TcpPeerRulesTest : public TcpServerTest {
+ protected:
+  static NetAddress V4(uint32_t host) {
+    NetAddress address{};
+    address.family = kNetIpv4;
+    for (int i = 0; i < 4; ++i) address.bytes[i] = static_cast<uint8_t>(host >> (24 - 8 * i));
+    return address;
+  }
+  void Allow(uint32_t host) {
+    settings.AllowedPeerCount = 1;
+    settings.AllowedPeers[0] = NetPrefix{V4(host), 32};
+  }
+  std::string Refused(const std::string& from, const std::string& why) const {
+    return Error("Refused TCP client connection to Port : " + std::to_string(port) + " from " + from + ". " + why);
+  }
+  std::string ConnectedFrom(const std::string& from) const {
+    return Info("TCP client connected to Port : " + std::to_string(port) + " from " + from);
+  }
+  // The refusals that the refusal lines starting with `line` stand for.
+  std::size_t RefusalsLogged(const std::string& line) const {
+    std::size_t total = 0;
+    const std::string counted = " The line stands for ";
+    for (const auto& l : host.LogLines()) {
+      if (l.rfind(line, 0) != 0) continue;
+      const std::size_t at = l.find(counted);
+      total += at == std::string::npos ? 1 : std::stoul(l.substr(at + counted.size()));
+    }
+    return total;
+  }
+};
+
+TEST_F(TcpPeerRulesTest, BoundServerAnswersOnlyItsAddressAndMovesWithIt) {
+  settings.BindAddress = V4(kLoopback1);
+  auto* first = Serve();
+  {
+    TestClient other(port, kLoopback2, 0);
+    EXPECT_FALSE(other.connected()) << "127.0.0.2 reached a server bound to 127.0.0.1";
+    TestClient bound(port, kLoopback1, 0);
+    ASSERT_TRUE(bound.connected());
+    ASSERT_TRUE(bound.Send("one"));
+    ASSERT_TRUE(host.WaitForDeliveredBytes(3));
+  }
+  // A new address moves the server like a new port: a new, idle server.
+  settings.BindAddress = V4(kLoopback2);
+  plugin.ApplySettings(settings);
+  ASSERT_NE(plugin.server(), first);
+  RemoveConsumer();
+  AddConsumer();
+  ASSERT_TRUE(WaitLog(Info(Listening()), 2));
+  TestClient old(port, kLoopback1, 0);
+  EXPECT_FALSE(old.connected());
+  TestClient moved(port, kLoopback2, 0);
+  ASSERT_TRUE(moved.connected());
+  ASSERT_TRUE(moved.Send("two"));
+  ASSERT_TRUE(host.WaitForDeliveredBytes(6));
+  EXPECT_EQ(host.DeliveredBytes(), "onetwo");
+  // The same address again keeps the server.
+  auto* kept = plugin.server();
+  plugin.ApplySettings(settings);
+  EXPECT_EQ(plugin.server(), kept);
+}
+
+TEST_F(TcpPeerRulesTest, PeerOutsideTheAllowListIsClosedUnreadWithoutAThread) {
+  Allow(kLoopback2);
+  auto* server = Serve();
+  const int threadsBefore = CountThreads();
+  {
+    TestClient outsider(port, kLoopback1, kLoopback1);
+    ASSERT_TRUE(outsider.connected());
+    ASSERT_TRUE(outsider.Send("must not arrive"));
+    EXPECT_TRUE(outsider.WaitClosedByServer(seconds(5)));
+    ASSERT_TRUE(WaitLog(Refused("127.0.0.1", "Not an allowed peer.")));
+    EXPECT_EQ(CountThreads(), threadsBefore) << "a reader thread for a refused client";
+    EXPECT_EQ(server->ClientCount(), 0u);
+  }
+  TestClient insider(port, kLoopback1, kLoopback2);
+  ASSERT_TRUE(insider.connected());
+  ASSERT_TRUE(insider.Send("welcome"));
+  ASSERT_TRUE(host.WaitForDeliveredBytes(7));
+  EXPECT_TRUE(WaitLog(ConnectedFrom("127.0.0.2")));
+  EXPECT_EQ(CountThreads(), threadsBefore + 1);
+  EXPECT_EQ(host.DeliveredBytes(), "welcome");
+  EXPECT_EQ(host.Feedbacks().size(), 1u);
+  EXPECT_EQ(host.CountLogs("TCP client connected to Port : " + std::to_string(port) + " from 127.0.0.1"), 0u);
+
+  // A new allow-list applies to the next connection, without a restart.
+  settings.AllowedPeerCount = 0;
+  plugin.ApplySettings(settings);
+  ASSERT_EQ(plugin.server(), server);
+  TestClient now(port, kLoopback1, kLoopback1);
+  ASSERT_TRUE(now.Send("!"));
+  ASSERT_TRUE(host.WaitForDeliveredBytes(8));
+  EXPECT_FALSE(insider.WaitClosedByServer(milliseconds(0)));
+}
+
+TEST_F(TcpPeerRulesTest, ClientsOverTheLimitsAreClosedAndTheOthersKeepGoing) {
+  settings.MaxClients = 3;
+  auto* server = Serve();
+  std::vector<std::unique_ptr<TestClient>> served;
+  for (int i = 0; i < 3; ++i) {
+    served.push_back(std::make_unique<TestClient>(port));
+    ASSERT_TRUE(WaitLog(Info(Connected()), i + 1));
+  }
+  TestClient fourth(port), fifth(port);
+  EXPECT_TRUE(fourth.WaitClosedByServer(seconds(5)));
+  EXPECT_TRUE(fifth.WaitClosedByServer(seconds(5)));
+  EXPECT_TRUE(Eventually([&] { return RefusalsLogged(Refused("127.0.0.1", "Too many clients.")) == 2; }));
+  EXPECT_EQ(host.CountLogs("TCP client connected to Port : " + std::to_string(port) + " from 127.0.0.1"), 3u);
+  for (auto& c : served) ASSERT_TRUE(c->Send("s"));
+  ASSERT_TRUE(host.WaitForDeliveredBytes(3));
+  for (auto& c : served) EXPECT_FALSE(c->WaitClosedByServer(milliseconds(0)));
+
+  // One leaves: the next one is served.
+  served[0]->Close();
+  ASSERT_TRUE(WaitLog(Info(ClosedLine())));
+  TestClient next(port);
+  ASSERT_TRUE(WaitLog(Info(Connected()), 4));
+  ASSERT_TRUE(next.Send("n"));
+  ASSERT_TRUE(host.WaitForDeliveredBytes(4));
+  EXPECT_FALSE(next.WaitClosedByServer(milliseconds(100)));
+  EXPECT_EQ(server->LiveClientCount(), 3u);
+
+  // Per peer: 127.0.0.1 holds three, so it gets none more, while
+  // 127.0.0.2 is served.
+  settings.MaxClients = 0;
+  settings.MaxClientsPerPeer = 3;
+  plugin.ApplySettings(settings);
+  TestClient sameAddress(port);
+  EXPECT_TRUE(sameAddress.WaitClosedByServer(seconds(5)));
+  ASSERT_TRUE(WaitLog(Refused("127.0.0.1", "Too many clients from this peer.")));
+  TestClient otherAddress(port, kLoopback1, kLoopback2);
+  ASSERT_TRUE(otherAddress.Send("o"));
+  ASSERT_TRUE(host.WaitForDeliveredBytes(5));
+}
+
+TEST_F(TcpPeerRulesTest, FloodOfRefusalsWritesAFewLinesThatCountEveryOne) {
+  Allow(kLoopback2);
+  Serve();
+  const auto began = std::chrono::steady_clock::now();
+  constexpr int kFlood = 2000;
+  int connected = 0;
+  for (int i = 0; i < kFlood && std::chrono::steady_clock::now() - began < seconds(60); ++i) {
+    TestClient refused(port);
+    if (refused.connected()) ++connected;
+  }
+  const auto elapsed = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - began);
+  ASSERT_EQ(connected, kFlood);
+  const std::string line = Refused("127.0.0.1", "Not an allowed peer.");
+  // The last count is written about a second after the last refusal.
+  EXPECT_TRUE(Eventually([&] { return RefusalsLogged(line) == kFlood; }, std::chrono::seconds(10)))
+      << RefusalsLogged(line);
+  const std::size_t lines = CountLinesStartingWith(host.LogLines(), line);
+  EXPECT_LE(lines, static_cast<std::size_t>(elapsed.count()) + 3) << "in " << elapsed.count() << " s";
+  EXPECT_GE(lines, 2u);
+  EXPECT_TRUE(host.Deliveries().empty());
+  EXPECT_TRUE(host.Feedbacks().empty());
+}
+
+}  // namespace peers
+
 }  // namespace
 }  // namespace lanfeed::testing

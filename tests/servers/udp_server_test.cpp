@@ -4,6 +4,7 @@
 // are a contract with stored logs (plugin/servers/socket_error_text.h).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 
 #include "plugin/servers/udp_server.h"
@@ -131,6 +132,55 @@ TEST_F(UdpServerTest, UninitializeEndsTheReceiveLoopAndLeavesNothingBehind) {
   EXPECT_TRUE(Eventually([&] { return CountThreads() == threads; }));
   if (descriptors < 0) GTEST_SKIP() << kDescriptorsNotCounted;
   EXPECT_TRUE(Eventually([&] { return CountOpenDescriptors() == descriptors; }));
+}
+
+// Where the server listens and whose datagrams it takes: BindAddress and
+// AllowedPeers, with senders on several loopback addresses.
+TEST_F(UdpServerTest, BoundServerAndAllowListDropOtherDatagramsUnseen) {
+  settings.BindAddress.family = kNetIpv4;
+  const uint8_t local[4] = {127, 0, 0, 1};
+  std::copy(local, local + 4, settings.BindAddress.bytes);
+  settings.AllowedPeerCount = 1;
+  ASSERT_TRUE(ParseNetPrefix("127.0.0.2/32", 12, &settings.AllowedPeers[0]));
+  Serve();
+  UdpSender fromOne;
+  UdpSender fromTwo;
+  fromTwo.SetSource(kLoopback2);
+  // To another address: nothing listens there for this server.
+  ASSERT_TRUE(fromTwo.SendTo(kLoopback2, port, "elsewhere"));
+  // From outside the allow-list: dropped, one refusal line.
+  ASSERT_TRUE(fromOne.SendTo(kLoopback1, port, "outsider"));
+  ASSERT_TRUE(WaitLog(Error("Refused UDP data to Port : " + P() + " from 127.0.0.1. Not an allowed peer.")));
+  ASSERT_TRUE(fromTwo.SendTo(kLoopback1, port, "insider"));
+  ASSERT_TRUE(host.WaitForDeliveredBytes(7));
+  ASSERT_TRUE(WaitLog(Info("Received data from UDP client:127.0.0.2.")));
+  EXPECT_EQ(host.DeliveredBytes(), "insider");
+  EXPECT_EQ(host.Feedbacks().size(), 1u);
+  EXPECT_EQ(host.CountLogs(Received()), 0u);
+
+  // Refusals in a burst: a few lines that together count every one. (As
+  // many as the socket's receive buffer surely holds: UDP may drop more.)
+  constexpr int kBurst = 150;
+  for (int i = 0; i < kBurst; ++i) ASSERT_TRUE(fromOne.SendTo(kLoopback1, port, "x"));
+  const std::string refused = "1 Refused UDP data to Port : " + P() + " from 127.0.0.1. Not an allowed peer.";
+  auto counted = [&] {
+    std::size_t total = 0;
+    for (const auto& l : host.LogLines()) {
+      if (l.rfind(refused, 0) != 0) continue;
+      const std::size_t at = l.find(" The line stands for ");
+      total += at == std::string::npos ? 1 : std::stoul(l.substr(at + 21));
+    }
+    return total;
+  };
+  EXPECT_TRUE(Eventually([&] { return counted() == kBurst + 1; }, seconds(10))) << counted();
+  EXPECT_LE(CountLinesStartingWith(host.LogLines(), refused), 4u);
+
+  // A new allow-list applies to the next datagram, without a restart.
+  settings.AllowedPeerCount = 0;
+  plugin.ApplySettings(settings);
+  ASSERT_TRUE(fromOne.SendTo(kLoopback1, port, "now"));
+  ASSERT_TRUE(host.WaitForDeliveredBytes(10));
+  EXPECT_EQ(host.DeliveredBytes(), "insidernow");
 }
 
 }  // namespace
