@@ -146,13 +146,30 @@ TEST_F(UdpServerTest, BoundServerAndAllowListDropOtherDatagramsUnseen) {
   UdpSender fromOne;
   UdpSender fromTwo;
   fromTwo.SetSource(kLoopback2);
-  // To another address: nothing listens there for this server.
-  ASSERT_TRUE(fromTwo.SendTo(kLoopback2, port, "elsewhere"));
+  // To another address: nothing listens there for this server. (A sender
+  // of its own: Windows fails a socket's later calls after the port
+  // unreachable reply.)
+  UdpSender elsewhere;
+  elsewhere.SetSource(kLoopback2);
+  ASSERT_TRUE(elsewhere.SendTo(kLoopback2, port, "elsewhere"));
   // From outside the allow-list: dropped, one refusal line.
   ASSERT_TRUE(fromOne.SendTo(kLoopback1, port, "outsider"));
   ASSERT_TRUE(WaitLog(Error("Refused UDP data to Port : " + P() + " from 127.0.0.1. Not an allowed peer.")));
   ASSERT_TRUE(fromTwo.SendTo(kLoopback1, port, "insider"));
-  ASSERT_TRUE(host.WaitForDeliveredBytes(7));
+  const std::string refusedOne = "Refused UDP data to Port : " + P() + " from 127.0.0.1. Not an allowed peer.";
+  ASSERT_TRUE(host.WaitFor([&](const std::vector<RecordedCall>& calls) {
+    int refusals = 0;
+    for (const auto& c : calls) {
+      if (c.kind == RecordedCall::Kind::kDeliver) return true;
+      if (c.kind == RecordedCall::Kind::kLog && c.text == refusedOne) ++refusals;
+    }
+    return refusals == 2;
+  }));
+  if (host.DeliveredBytes().empty() && host.CountLogs(refusedOne) == 2) {
+    GTEST_SKIP() << "this system sends a UDP datagram from 127.0.0.1 whatever local address its socket is "
+                    "bound to (Wine), so no sender here is on the allow-list";
+  }
+  ASSERT_TRUE(host.WaitForDeliveredBytes(7)) << ::testing::PrintToString(host.LogLines());
   ASSERT_TRUE(WaitLog(Info("Received data from UDP client:127.0.0.2.")));
   EXPECT_EQ(host.DeliveredBytes(), "insider");
   EXPECT_EQ(host.Feedbacks().size(), 1u);
