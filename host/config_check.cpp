@@ -25,6 +25,9 @@ enum class Kind {
   kBindAddress,    // an IPv4 or IPv6 address; anything else: every local IPv4 address
   kAllowedPeers,   // addresses and prefixes; anything else: everyone
   kClientLimit,    // 1 to 100000; anything else: no limit
+  kFraming,        // exactly none, line, delimiter or fixed; anything else: none
+  kFrameDelimiter, // 1 to 8 bytes as pairs of hex digits; anything else: none set
+  kFrameLength,    // 1 to 8192; anything else: none set
   kContainer,      // holds elements
 };
 
@@ -54,6 +57,9 @@ constexpr Schema kDevice[] = {{"Enabled", Kind::kDeviceEnabled, nullptr}, {"Prot
                               {"AllowedPeers", Kind::kAllowedPeers, nullptr},
                               {"MaxClients", Kind::kClientLimit, nullptr},
                               {"MaxClientsPerPeer", Kind::kClientLimit, nullptr},
+                              {"Framing", Kind::kFraming, nullptr},
+                              {"FrameDelimiter", Kind::kFrameDelimiter, nullptr},
+                              {"FrameLength", Kind::kFrameLength, nullptr},
                               kEnd};
 
 // The value as the configuration tree gives it to the plug-in.
@@ -188,7 +194,9 @@ class Checker {
   bool Overridden(Kind kind) const {
     return (kind == Kind::kProtocol && overrides_.protocol) || (kind == Kind::kPort && overrides_.port) ||
            (kind == Kind::kTimeout && overrides_.tcpTimeout) || (kind == Kind::kBindAddress && overrides_.bindAddress) ||
-           (kind == Kind::kAllowedPeers && overrides_.allowedPeers);
+           (kind == Kind::kAllowedPeers && overrides_.allowedPeers) ||
+           ((kind == Kind::kFraming || kind == Kind::kFrameDelimiter || kind == Kind::kFrameLength) &&
+            overrides_.framing);
   }
 
   void CheckValue(pugi::xml_node element, const std::string& path, Kind kind) {
@@ -267,6 +275,23 @@ class Checker {
       case Kind::kClientLimit:
         if (!plain || *plain < 1 || *plain > kMaxClientsLimit) {
           bad(value.empty() ? "empty" : (decimal ? "out of range (1 to 100000)" : "not a number"), "no limit");
+        }
+        break;
+      case Kind::kFraming:
+        if (value != "none" && value != "line" && value != "delimiter" && value != "fixed") {
+          bad(value.empty() ? "empty" : "not none, line, delimiter or fixed", "none (a record is what one receive returned)");
+        }
+        break;
+      case Kind::kFrameDelimiter:
+        if (value.empty() || value.size() % 2 != 0 || value.size() > 16 ||
+            value.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) {
+          bad(value.empty() ? "empty" : "not 1 to 8 bytes as hex digits", "no delimiter (framing delimiter reads as none)");
+        }
+        break;
+      case Kind::kFrameLength:
+        if (!plain || *plain < 1 || *plain > 8192) {
+          bad(value.empty() ? "empty" : (decimal ? "out of range (1 to 8192)" : "not a number"),
+              "no length (framing fixed reads as none)");
         }
         break;
       case Kind::kText:

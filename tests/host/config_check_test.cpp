@@ -78,6 +78,12 @@ TEST(ConfigCheck, PeerRulesAreCheckedByThePluginsReading) {
       {"<MaxClients>0</MaxClients>", "f:1: Device/MaxClients \"0\": out of range (1 to 100000); the plug-in uses no limit"},
       {"<MaxClientsPerPeer>two</MaxClientsPerPeer>",
        "f:1: Device/MaxClientsPerPeer \"two\": not a number; the plug-in uses no limit"},
+      {"<Framing>Line</Framing>", "f:1: Device/Framing \"Line\": not none, line, delimiter or fixed; the plug-in uses "
+                                  "none (a record is what one receive returned)"},
+      {"<FrameDelimiter>0D0</FrameDelimiter>", "f:1: Device/FrameDelimiter \"0D0\": not 1 to 8 bytes as hex digits; "
+                                               "the plug-in uses no delimiter (framing delimiter reads as none)"},
+      {"<FrameLength>8193</FrameLength>", "f:1: Device/FrameLength \"8193\": out of range (1 to 8192); the plug-in "
+                                          "uses no length (framing fixed reads as none)"},
   };
   for (const auto& [device, text] : cases) {
     std::vector<ConfigFinding> findings = Check(Device(device));
@@ -85,7 +91,8 @@ TEST(ConfigCheck, PeerRulesAreCheckedByThePluginsReading) {
     EXPECT_EQ(FormatFinding("f", findings[0]), text);
   }
   EXPECT_TRUE(Check(Device("<BindAddress>::1</BindAddress><AllowedPeers>192.168.10.0/24, 10.1.2.3 fd00::/8"
-                           "</AllowedPeers><MaxClients>100000</MaxClients><MaxClientsPerPeer>1</MaxClientsPerPeer>"))
+                           "</AllowedPeers><MaxClients>100000</MaxClients><MaxClientsPerPeer>1</MaxClientsPerPeer>"
+                           "<Framing>delimiter</Framing><FrameDelimiter>0d0A</FrameDelimiter><FrameLength>8192</FrameLength>"))
                   .empty());
   SettingOverrides overrides;
   overrides.bindAddress = "127.0.0.1";
