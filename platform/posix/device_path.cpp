@@ -1,9 +1,11 @@
 #include "platform/posix/device_path.h"
 
 #include <dirent.h>
+
 #include <sys/stat.h>
 
 #include <cstdlib>
+#include <memory>
 #include <vector>
 
 namespace lanfeed::posix {
@@ -28,16 +30,16 @@ std::string Join(const std::string& base, const std::string& name) {
 // there is none.
 std::string ResolveComponent(const std::string& folder, const std::string& name) {
   if (name == "." || name == ".." || Exists(Join(folder, name))) return name;
-  DIR* dir = opendir(folder.empty() ? "." : folder.c_str());
+  // Closed however the scan ends, also when a copy below runs out of memory.
+  std::unique_ptr<DIR, int (*)(DIR*)> dir(opendir(folder.empty() ? "." : folder.c_str()), &closedir);
   if (dir == nullptr) return name;
   std::string found = name;
-  while (dirent* entry = readdir(dir)) {
+  while (dirent* entry = readdir(dir.get())) {
     if (SameNameIgnoringCase(entry->d_name, name)) {
       found = entry->d_name;
       break;
     }
   }
-  closedir(dir);
   return found;
 }
 
