@@ -15,7 +15,7 @@ int32_t HexValue(char c) {
   return -1;
 }
 
-// Four decimal parts 0 to 255 without leading zeros, into `out[0..3]`.
+// Four decimal numbers 0 to 255 without leading zeros, into `out[0..3]`.
 bool ParseIpv4(const char* text, std::size_t length, uint8_t* out) {
   std::size_t at = 0;
   for (int32_t part = 0; part < 4; ++part) {

@@ -37,7 +37,7 @@ inline constexpr int32_t kNetAddressTextCapacity = 46;
 inline constexpr int32_t kMaxAllowedPeers = 32;
 
 // Parses `length` characters of `text`: a dotted IPv4 address (four decimal
-// parts 0 to 255) or an IPv6 address in its usual forms ("::1", "fd00::5",
+// numbers 0 to 255) or an IPv6 address in its usual forms ("::1", "fd00::5",
 // "::ffff:10.1.2.3"). False, with `*out` unchanged, for anything else.
 bool ParseNetAddress(const char* text, std::size_t length, NetAddress* out);
 
