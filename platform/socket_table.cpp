@@ -37,7 +37,7 @@ bool DropPin(SocketEntry* entry) {
 
 // Frees the native socket of an entry that no call uses any more. A look-up
 // that pins the entry from now on finds the releasing bit or, once the entry
-// has been filed, a handle that is not its own.
+// is back on the free list, a handle that is not its own.
 void ReleaseNative(SocketEntry* entry) {
   NativeRelease(entry->native);
   entry->native = nullptr;
@@ -113,7 +113,7 @@ int32_t SocketTable::Cleanup() {
           MarkClosedAndShut(entry);
           if (DropPin(entry)) {
             ReleaseNative(entry);
-            File(entry);
+            PutOnFreeList(entry);
             cleanups += DropNative();
           }
         }
@@ -159,7 +159,8 @@ void SocketTable::RunNativeCleanups(int count) {
   for (int i = 0; i < count; ++i) NativeCleanup();
 }
 
-int32_t SocketTable::Add(NativeSocket* native, int32_t type, bool connected, SocketHandle& handle) {
+int32_t SocketTable::Add(NativeSocket* native, int32_t family, int32_t type, bool connected,
+                         SocketHandle& handle) {
   AutoStaticLock guard(lock_);
   if (started_.load(std::memory_order_acquire) == 0) return kWsaNotinitialised;
   if (!Reserve()) return kWsaEnobufs;
@@ -169,19 +170,19 @@ int32_t SocketTable::Add(NativeSocket* native, int32_t type, bool connected, Soc
   SocketHandle s = 0;
   do {
     if (nextHandle_ == kLastHandle) {
-      File(entry);
+      PutOnFreeList(entry);
       return kWsaEmfile;
     }
     s = nextHandle_++;
   } while (slots_->at[SlotOf(s, slots_->mask)].load(std::memory_order_relaxed) != nullptr);
 
+  entry->family = family;
   entry->type = type;
   entry->native = native;
   entry->bound.store(connected, std::memory_order_relaxed);
   entry->listening.store(false, std::memory_order_relaxed);
   entry->connected.store(connected, std::memory_order_relaxed);
-  entry->bindPort = 0;
-  entry->bindAddress = 0;
+  entry->bindAddress = SocketAddress{};
   entry->handle.store(s, std::memory_order_release);
   slots_->at[SlotOf(s, slots_->mask)].store(entry, std::memory_order_release);
   ++openCount_;
@@ -233,13 +234,13 @@ void SocketTable::Unpin(SocketEntry* entry) {
   int cleanups = 0;
   {
     AutoStaticLock guard(lock_);
-    File(entry);
+    PutOnFreeList(entry);
     cleanups = DropNative();
   }
   RunNativeCleanups(cleanups);
 }
 
-void SocketTable::File(SocketEntry* entry) {
+void SocketTable::PutOnFreeList(SocketEntry* entry) {
   entry->state.fetch_and(~kFlagBits, std::memory_order_acq_rel);
   entry->nextFree = free_;
   free_ = entry;

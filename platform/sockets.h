@@ -34,6 +34,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/socket_address.h"
+
 namespace lanfeed {
 
 using SocketHandle = intptr_t;
@@ -81,23 +83,11 @@ enum SocketError : int32_t {
   kWsaSyscallfailure = 10107,  // a system failure with no closer number
 };
 
-inline constexpr int32_t kAfInet = 2;
 inline constexpr int32_t kSockStream = 1;
 inline constexpr int32_t kSockDgram = 2;
 inline constexpr int32_t kIpprotoTcp = 6;
 inline constexpr int32_t kIpprotoUdp = 17;
 inline constexpr int32_t kSomaxconn = 0x7FFFFFFF;
-inline constexpr uint32_t kInaddrAny = 0;                // host order
-inline constexpr uint32_t kInaddrLoopback = 0x7F000001;  // host order
-
-// An IPv4 socket address exactly as the sockets library lays it out.
-struct SocketAddressIn {
-  uint16_t family;   // kAfInet
-  uint16_t port;     // network byte order
-  uint32_t address;  // network byte order; 0: all local addresses
-  uint8_t zero[8];
-};
-static_assert(sizeof(SocketAddressIn) == 16);
 
 // Starts the sockets library (version 0x0202). Returns 0 or an error number
 // (which also becomes the last error); each success must be matched by one
@@ -113,16 +103,21 @@ void SetSocketLastError(int32_t code);
 
 // All of these fail (kInvalidSocket or -1) with 10093 when the library has
 // not been started, and with 10038 on a closed or unknown handle.
+// `family` is kAfInet or kAfInet6 (else 10047, as where the system has no
+// IPv6). A socket takes and reports addresses of its own family only (10047
+// for another). An IPv6 socket is dual-stack where the system offers it:
+// bound to "::" it also serves IPv4 peers, which it reports as IPv4
+// addresses mapped into IPv6 (::ffff:a.b.c.d).
 SocketHandle SocketCreate(int32_t family, int32_t type, int32_t protocol);
 // Returns 0 or -1. Stream sockets get address reuse before the bind, so a
 // restart right after clients disconnect can bind again; a port that another
 // socket listens on still fails with 10048. Datagram sockets never share a port.
-int32_t SocketBind(SocketHandle s, const SocketAddressIn& address);
+int32_t SocketBind(SocketHandle s, const SocketAddress& address);
 // Returns 0 or -1 (10022 when the socket is not bound).
 int32_t SocketListen(SocketHandle s, int32_t backlog);
 // Blocks until a client connects. Returns the new socket or kInvalidSocket;
 // fills `peer` when given. 10022 when `s` is not listening.
-SocketHandle SocketAccept(SocketHandle s, SocketAddressIn* peer);
+SocketHandle SocketAccept(SocketHandle s, SocketAddress* peer);
 // Waits until `s` is readable (data, a pending connection, the peer's close
 // or an error). timeout_ms < 0: no limit. Returns 1 readable, 0 time-out, -1
 // failure (10004 when the socket was closed meanwhile). Works with any
@@ -134,7 +129,7 @@ int32_t SocketRecv(SocketHandle s, void* buffer, int32_t length);
 // One datagram. A datagram longer than `length` fails with 10040 (its bytes
 // are discarded). Returns the byte count (0 for an empty datagram) or -1;
 // 10022 when the socket is not bound. Fills `from` when given.
-int32_t SocketRecvFrom(SocketHandle s, void* buffer, int32_t length, SocketAddressIn* from);
+int32_t SocketRecvFrom(SocketHandle s, void* buffer, int32_t length, SocketAddress* from);
 // A receive that waits only when nothing is there to receive: it tries
 // SocketRecvFrom's receive at once and, only when no data, datagram or close
 // of the peer is pending, waits for one for at most `timeout_ms` (< 0: no
@@ -149,7 +144,7 @@ int32_t SocketRecvFrom(SocketHandle s, void* buffer, int32_t length, SocketAddre
 // The checks SocketRecvFrom makes before receiving (10014, 10057, 10022)
 // report a failed receive: 1, with `*received` -1. `received` must not be
 // null (10014).
-int32_t SocketRecvWithin(SocketHandle s, void* buffer, int32_t length, SocketAddressIn* from,
+int32_t SocketRecvWithin(SocketHandle s, void* buffer, int32_t length, SocketAddress* from,
                          int64_t timeout_ms, int32_t* received);
 // Closes the socket and wakes every thread waiting on it. Returns 0 or -1.
 int32_t SocketClose(SocketHandle s);
@@ -157,20 +152,13 @@ int32_t SocketClose(SocketHandle s);
 // Client side (tests and tools; the servers never send). Connect blocks until
 // the connection is made or refused (10061). Send returns the byte count (all
 // of `length` for a stream socket) or -1. SendTo sends one datagram.
-int32_t SocketConnect(SocketHandle s, const SocketAddressIn& address);
+int32_t SocketConnect(SocketHandle s, const SocketAddress& address);
 int32_t SocketSend(SocketHandle s, const void* data, int32_t length);
-int32_t SocketSendTo(SocketHandle s, const void* data, int32_t length, const SocketAddressIn& to);
+int32_t SocketSendTo(SocketHandle s, const void* data, int32_t length, const SocketAddress& to);
 
 // The local port of a bound socket in host order (so a socket bound to port 0
 // tells which port the system chose), or -1 (10022 when not bound).
 int32_t SocketLocalPort(SocketHandle s);
-
-uint16_t HostToNetShort(uint16_t value);
-uint32_t HostToNetLong(uint32_t value);
-// An IPv4 socket address from host-order parts (family kAfInet).
-SocketAddressIn MakeSocketAddress(uint32_t host_address, uint16_t host_port);
-// Dotted IPv4 text of the address, into `out` of at least 16 characters.
-void AddressToText(const SocketAddressIn& address, char (&out)[16]);
 
 // Fault injection for tests: the next `times` calls of `op` (on any thread)
 // fail with `code` without reaching the system: each sets the last error to

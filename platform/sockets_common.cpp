@@ -8,8 +8,8 @@
 // one native call and no wait; where the backend can wait inside the receive
 // itself (NativeReceiveWaiting), a receive costs one call either way.
 #include <atomic>
-#include <bit>
 #include <climits>
+#include <cstring>
 
 #include "platform/internal/socket_table.h"
 #include "platform/internal/unload.h"
@@ -18,39 +18,6 @@
 #include "platform/internal/sockets_internal.h"
 
 namespace lanfeed {
-
-uint16_t HostToNetShort(uint16_t value) {
-  if constexpr (std::endian::native == std::endian::big) return value;
-  return static_cast<uint16_t>((value << 8) | (value >> 8));
-}
-
-uint32_t HostToNetLong(uint32_t value) {
-  if constexpr (std::endian::native == std::endian::big) return value;
-  return (value >> 24) | ((value >> 8) & 0xFF00u) | ((value << 8) & 0xFF0000u) | (value << 24);
-}
-
-SocketAddressIn MakeSocketAddress(uint32_t host_address, uint16_t host_port) {
-  SocketAddressIn address{};
-  address.family = static_cast<uint16_t>(kAfInet);
-  address.port = HostToNetShort(host_port);
-  address.address = HostToNetLong(host_address);
-  return address;
-}
-
-void AddressToText(const SocketAddressIn& address, char (&out)[16]) {
-  // The address is stored in network order, so its bytes in memory are the
-  // dotted parts from left to right. At most 4 * 3 digits, 3 dots and a NUL.
-  const auto* bytes = reinterpret_cast<const unsigned char*>(&address.address);
-  char* p = out;
-  for (int i = 0; i < 4; ++i) {
-    if (i != 0) *p++ = '.';
-    const unsigned value = bytes[i];
-    if (value >= 100) *p++ = static_cast<char>('0' + value / 100);
-    if (value >= 10) *p++ = static_cast<char>('0' + value / 10 % 10);
-    *p++ = static_cast<char>('0' + value % 10);
-  }
-  *p = 0;
-}
 
 namespace {
 
@@ -139,9 +106,9 @@ bool Acquire(SocketHandle s, Pin& pin) {
 // the system's library started meanwhile (a Hold, or the pin of the
 // listening socket that accepted `native`), so a refused socket is released
 // while the library still runs.
-SocketHandle Register(NativeSocket* native, int32_t type, bool connected) {
+SocketHandle Register(NativeSocket* native, int32_t family, int32_t type, bool connected) {
   SocketHandle handle = kInvalidSocket;
-  if (const int32_t code = Table().Add(native, type, connected, handle)) {
+  if (const int32_t code = Table().Add(native, family, type, connected, handle)) {
     sockets_internal::NativeRelease(native);
     return FailHandle(code);
   }
@@ -155,15 +122,14 @@ bool BadBuffer(const void* buffer, int32_t length) { return length < 0 || (buffe
 int32_t CheckCreate(bool started, int32_t family, int32_t type) {
   if (!started) return kWsaNotinitialised;
   if (const int32_t code = sockets_internal::TakeSocketFault(SocketOp::kSocket)) return code;
-  // Only IPv4 addresses can be expressed through this interface.
-  if (family != kAfInet) return kWsaEafnosupport;
+  if (family != kAfInet && family != kAfInet6) return kWsaEafnosupport;
   if (type != kSockStream && type != kSockDgram) return kWsaEsocktnosupport;
   return 0;
 }
 
-int32_t CheckBind(const SocketEntry& socket, const SocketAddressIn& address) {
+int32_t CheckBind(const SocketEntry& socket, const SocketAddress& address) {
   if (const int32_t code = sockets_internal::TakeSocketFault(SocketOp::kBind)) return code;
-  if (address.family != kAfInet) return kWsaEafnosupport;
+  if (address.family != socket.family) return kWsaEafnosupport;
   if (socket.bound) return kWsaEinval;
   return 0;
 }
@@ -183,8 +149,8 @@ int32_t CheckAccept(const SocketEntry& socket) {
   return 0;
 }
 
-int32_t CheckConnect(const SocketEntry& socket, const SocketAddressIn& address) {
-  if (address.family != kAfInet) return kWsaEafnosupport;
+int32_t CheckConnect(const SocketEntry& socket, const SocketAddress& address) {
+  if (address.family != socket.family) return kWsaEafnosupport;
   if (socket.listening) return kWsaEinval;
   return 0;
 }
@@ -196,17 +162,29 @@ int32_t CheckReceive(const SocketEntry& socket, const void* buffer, int32_t leng
   return socket.bound ? 0 : kWsaEinval;
 }
 
+// Whether two bound addresses of stream sockets cover a common local
+// address: the same family and one of them every address or both the same,
+// or an IPv6 socket bound to every address (dual-stack, so IPv4 too) and
+// any IPv4 one.
+bool BindsOverlap(const SocketAddress& a, const SocketAddress& b) {
+  if (a.family == b.family) {
+    return IsAnyAddress(a) || IsAnyAddress(b) || std::memcmp(a.address, b.address, sizeof a.address) == 0;
+  }
+  const SocketAddress& v6 = a.family == kAfInet6 ? a : b;
+  return IsAnyAddress(v6);
+}
+
 // Whether binding `socket` to `address` would share a stream port with
 // another of our sockets. Address reuse (which the POSIX backend turns on so that a
 // restarted listener can bind while old connections close) would let two
 // stream sockets bind one port as long as neither listens yet; Windows
 // refuses the second bind.
 bool StreamPortTaken(const SocketTable::OpenEntries& open, const SocketEntry& socket,
-                     const SocketAddressIn& address) {
+                     const SocketAddress& address) {
   if (socket.type != kSockStream || address.port == 0) return false;
   return open.Any([&](const SocketEntry& other) {
-    return &other != &socket && other.type == kSockStream && other.bindPort == address.port &&
-           (other.bindAddress == 0 || address.address == 0 || other.bindAddress == address.address);
+    return &other != &socket && other.type == kSockStream && other.bindAddress.family != 0 &&
+           other.bindAddress.port == address.port && BindsOverlap(other.bindAddress, address);
   });
 }
 
@@ -264,10 +242,10 @@ int32_t WaitUntil(SocketEntry& socket, WaitFor what, TimeLeft& time, CallSeam& s
 }
 
 // SocketRecvWithin once its checks have passed.
-int32_t ReceiveWithin(SocketEntry& socket, void* buffer, int32_t length, SocketAddressIn* from,
+int32_t ReceiveWithin(SocketEntry& socket, void* buffer, int32_t length, SocketAddress* from,
                       int64_t timeout_ms, int32_t* received, CallSeam& seam) {
   // On a stream socket the peer is fixed and `from` is left alone, as on Windows.
-  SocketAddressIn* sender = socket.type == kSockDgram ? from : nullptr;
+  SocketAddress* sender = socket.type == kSockDgram ? from : nullptr;
   TimeLeft time(timeout_ms);
   if (timeout_ms != 0) {
     // Where the backend can, the receive itself waits: one call per block.
@@ -323,7 +301,7 @@ int32_t SendStream(SocketEntry& socket, SocketHandle s, const void* data, int32_
 
 // One datagram to `to`, or to the connected peer when `to` is null.
 int32_t SendDatagram(SocketEntry& socket, SocketHandle s, const void* data, int32_t length,
-                     const SocketAddressIn* to) {
+                     const SocketAddress* to) {
   CallSeam seam(s);
   TimeLeft forever(-1);
   for (;;) {
@@ -406,16 +384,16 @@ SocketHandle SocketCreate(int32_t family, int32_t type, int32_t protocol) {
   if (const int32_t code = Table().Hold()) return FailHandle(code);
   NativeSocket* native = nullptr;
   SocketHandle handle = kInvalidSocket;
-  if (const int32_t result = sockets_internal::NativeOpen(type, protocol, &native); result < 0) {
+  if (const int32_t result = sockets_internal::NativeOpen(family, type, protocol, &native); result < 0) {
     handle = FailHandle(-result);
   } else {
-    handle = Register(native, type, false);
+    handle = Register(native, family, type, false);
   }
   Table().LetGo();
   return handle;
 }
 
-int32_t SocketBind(SocketHandle s, const SocketAddressIn& address) {
+int32_t SocketBind(SocketHandle s, const SocketAddress& address) {
   Pin socket;
   if (!Acquire(s, socket)) return -1;
   if (const int32_t code = CheckBind(*socket, address)) return Fail(code);
@@ -427,8 +405,8 @@ int32_t SocketBind(SocketHandle s, const SocketAddressIn& address) {
     }
     // The port the system chose for port 0, so that a later bind is checked.
     const int32_t port = sockets_internal::NativeLocalPort(*socket);
-    socket->bindPort = port > 0 ? HostToNetShort(static_cast<uint16_t>(port)) : address.port;
-    socket->bindAddress = address.address;
+    socket->bindAddress = address;
+    if (port > 0) socket->bindAddress.port = HostToNetShort(static_cast<uint16_t>(port));
     socket->bound = true;
     return 0;
   });
@@ -445,7 +423,7 @@ int32_t SocketListen(SocketHandle s, int32_t backlog) {
   return 0;
 }
 
-SocketHandle SocketAccept(SocketHandle s, SocketAddressIn* peer) {
+SocketHandle SocketAccept(SocketHandle s, SocketAddress* peer) {
   Pin socket;
   if (!Acquire(s, socket)) return kInvalidSocket;
   if (const int32_t code = CheckAccept(*socket)) return FailHandle(code);
@@ -455,7 +433,7 @@ SocketHandle SocketAccept(SocketHandle s, SocketAddressIn* peer) {
     if (socket->Closed()) return FailHandle(kWsaEintr);
     seam.Pass();
     NativeSocket* accepted = nullptr;
-    SocketAddressIn address{};
+    SocketAddress address{};
     const int32_t result = sockets_internal::NativeAccept(*socket, &accepted, &address);
     if (result == kWouldBlock) {
       if (WaitUntil(*socket, WaitFor::kReceive, forever, seam) < 0) return kInvalidSocket;
@@ -469,7 +447,7 @@ SocketHandle SocketAccept(SocketHandle s, SocketAddressIn* peer) {
       sockets_internal::NativeRelease(accepted);
       return FailHandle(kWsaEintr);
     }
-    const SocketHandle handle = Register(accepted, kSockStream, true);
+    const SocketHandle handle = Register(accepted, socket->family, kSockStream, true);
     if (handle != kInvalidSocket && peer != nullptr) *peer = address;
     return handle;
   }
@@ -487,7 +465,7 @@ int32_t SocketWaitReadable(SocketHandle s, int64_t timeout_ms) {
   return WaitUntil(*socket, idle ? WaitFor::kClose : WaitFor::kReadable, time, seam);
 }
 
-int32_t SocketRecvWithin(SocketHandle s, void* buffer, int32_t length, SocketAddressIn* from,
+int32_t SocketRecvWithin(SocketHandle s, void* buffer, int32_t length, SocketAddress* from,
                          int64_t timeout_ms, int32_t* received) {
   Pin socket;
   if (!Acquire(s, socket)) return -1;
@@ -502,7 +480,7 @@ int32_t SocketRecvWithin(SocketHandle s, void* buffer, int32_t length, SocketAdd
   return ReceiveWithin(*socket, buffer, length, from, timeout_ms, received, seam);
 }
 
-int32_t SocketRecvFrom(SocketHandle s, void* buffer, int32_t length, SocketAddressIn* from) {
+int32_t SocketRecvFrom(SocketHandle s, void* buffer, int32_t length, SocketAddress* from) {
   int32_t received = -1;
   return SocketRecvWithin(s, buffer, length, from, -1, &received) < 0 ? -1 : received;
 }
@@ -518,7 +496,7 @@ int32_t SocketClose(SocketHandle s) {
   return 0;
 }
 
-int32_t SocketConnect(SocketHandle s, const SocketAddressIn& address) {
+int32_t SocketConnect(SocketHandle s, const SocketAddress& address) {
   Pin socket;
   if (!Acquire(s, socket)) return -1;
   if (const int32_t code = CheckConnect(*socket, address)) return Fail(code);
@@ -546,12 +524,12 @@ int32_t SocketSend(SocketHandle s, const void* data, int32_t length) {
   return SendDatagram(*socket, s, data, length, nullptr);
 }
 
-int32_t SocketSendTo(SocketHandle s, const void* data, int32_t length, const SocketAddressIn& to) {
+int32_t SocketSendTo(SocketHandle s, const void* data, int32_t length, const SocketAddress& to) {
   Pin socket;
   if (!Acquire(s, socket)) return -1;
   if (BadBuffer(data, length)) return Fail(kWsaEfault);
   if (socket->type == kSockStream) return SendStream(*socket, s, data, length);
-  if (to.family != kAfInet) return Fail(kWsaEafnosupport);
+  if (to.family != socket->family) return Fail(kWsaEafnosupport);
   return SendDatagram(*socket, s, data, length, &to);
 }
 

@@ -121,7 +121,7 @@ class SocketTable {
   // Enters `native` under a new handle. On failure (10093; 10055 when memory
   // runs out; 10024 when the handle numbers are used up) the caller still
   // owns `native` and `handle` is left alone.
-  int32_t Add(NativeSocket* native, int32_t type, bool connected, SocketHandle& handle);
+  int32_t Add(NativeSocket* native, int32_t family, int32_t type, bool connected, SocketHandle& handle);
   // Pins the entry of an open handle, or returns 10093 / 10038 with `pin`
   // left alone. Takes no lock.
   int32_t Find(SocketHandle s, Pin& pin);
@@ -157,9 +157,9 @@ class SocketTable {
   // lock: all of them when this was the last native socket, else none.
   int DropNative();
   static void RunNativeCleanups(int count);
-  // Files a released entry for reuse. Needs the lock.
-  void File(SocketEntry* entry);
-  // An entry for a new socket: a filed one, else a new one (null when memory
+  // Puts a released entry on the free list for reuse. Needs the lock.
+  void PutOnFreeList(SocketEntry* entry);
+  // An entry for a new socket: one from the free list, else a new one (null when memory
   // runs out). Needs the lock.
   SocketEntry* TakeEntry();
   // Makes room for one more open entry (a slot array at most half full).
@@ -179,7 +179,7 @@ class SocketTable {
   std::atomic<Slots*> current_{nullptr};
   Slots* slots_ = nullptr;  // the same, for code under the lock
   // Every entry ever made (linked through SocketEntry::nextMade), and those
-  // free for reuse (through SocketEntry::nextFree): filing never allocates.
+  // free for reuse (through SocketEntry::nextFree): freeing never allocates.
   SocketEntry* made_ = nullptr;
   SocketEntry* free_ = nullptr;
 };

@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <cstring>
 
 #include "platform/sockets.h"
 
@@ -44,15 +45,15 @@ struct SocketEntry {
 
   bool Closed() const { return (state.load(std::memory_order_acquire) & kClosedBit) != 0; }
 
-  int32_t type = 0;  // kSockStream or kSockDgram
+  int32_t family = 0;  // kAfInet or kAfInet6
+  int32_t type = 0;    // kSockStream or kSockDgram
   NativeSocket* native = nullptr;
   std::atomic<bool> bound{false};  // has a local address (bound, connected or sent from)
   std::atomic<bool> listening{false};
   std::atomic<bool> connected{false};
-  // What SocketBind asked for, in network order; guarded by the table's lock.
-  // Port 0: not bound by SocketBind, or to a port the system chose.
-  uint16_t bindPort = 0;
-  uint32_t bindAddress = 0;
+  // What SocketBind asked for, with the port the system chose for port 0;
+  // guarded by the table's lock. Family 0: not bound by SocketBind.
+  SocketAddress bindAddress{};
 
   // Kept by the table: the handle the entry stands for (0 while unused) and
   // the pin count with the two flags.
@@ -90,9 +91,10 @@ int32_t NativeStartCount();
 int32_t NativeLastError();
 void NativeSetLastError(int32_t code);
 
-// A new socket of `type`, ready for waits that a close can end. 0 or minus
-// the error; `*out` is set only on success.
-int32_t NativeOpen(int32_t type, int32_t protocol, NativeSocket** out);
+// A new socket of `family` (kAfInet or kAfInet6) and `type`, ready for
+// waits that a close can end; an IPv6 one dual-stack where the system
+// allows. 0 or minus the error; `*out` is set only on success.
+int32_t NativeOpen(int32_t family, int32_t type, int32_t protocol, NativeSocket** out);
 // Wakes every wait on the socket for good and ends its connection. Called
 // once, when the socket is closed, while calls may still use it.
 void NativeShut(NativeSocket& socket);
@@ -100,30 +102,30 @@ void NativeShut(NativeSocket& socket);
 // call uses the socket any more.
 void NativeRelease(NativeSocket* socket);
 
-int32_t NativeBind(SocketEntry& socket, const SocketAddressIn& address);
+int32_t NativeBind(SocketEntry& socket, const SocketAddress& address);
 int32_t NativeListen(SocketEntry& socket, int32_t backlog);
 // The bound local port in host order.
 int32_t NativeLocalPort(SocketEntry& socket);
 // One pending connection: its new socket in `*accepted`, its address in
 // `*peer`; kWouldBlock when none is pending.
-int32_t NativeAccept(SocketEntry& socket, NativeSocket** accepted, SocketAddressIn* peer);
+int32_t NativeAccept(SocketEntry& socket, NativeSocket** accepted, SocketAddress* peer);
 // One receive without waiting: the count, or kWouldBlock. On a datagram
 // socket it takes one datagram; `from`, when given, receives its sender, also
 // when the datagram was longer than `length` (which fails with 10040 and
 // discards the rest). `from` is null on a stream socket.
-int32_t NativeReceive(SocketEntry& socket, void* buffer, int32_t length, SocketAddressIn* from);
+int32_t NativeReceive(SocketEntry& socket, void* buffer, int32_t length, SocketAddress* from);
 // A receive that waits for data inside the system's call, at most
 // `timeout_ms` (-1: no limit), where the backend can make such a wait end at
 // a close (NativeShut): the count or a failure, kTimedOut, or kWouldBlock
 // when the backend cannot wait so (or the wait ended early), and the caller
 // tries and waits with NativeReceive and NativeWait instead.
-int32_t NativeReceiveWaiting(SocketEntry& socket, void* buffer, int32_t length, SocketAddressIn* from,
+int32_t NativeReceiveWaiting(SocketEntry& socket, void* buffer, int32_t length, SocketAddress* from,
                              int64_t timeout_ms);
 // One send without waiting (to `to`, or to the connected peer when it is
 // null): the count sent, possibly less than `length` on a stream, or kWouldBlock.
-int32_t NativeSend(SocketEntry& socket, const void* data, int32_t length, const SocketAddressIn* to);
+int32_t NativeSend(SocketEntry& socket, const void* data, int32_t length, const SocketAddress* to);
 // Starts a connect: 0 when connected at once, kWouldBlock while it proceeds.
-int32_t NativeConnect(SocketEntry& socket, const SocketAddressIn& address);
+int32_t NativeConnect(SocketEntry& socket, const SocketAddress& address);
 // After a kSend wait: 0 when the connect has completed, kWouldBlock while it
 // still proceeds, or minus its error.
 int32_t NativeConnectResult(SocketEntry& socket);
@@ -141,24 +143,53 @@ uint32_t NativeTickMs();
 // (win32/sockets.cpp) forbids. For the tests.
 int32_t NativeWaiterClashes();
 
-// Conversions to and from the system's sockaddr_in, whose fields are the same
-// on every backend; templates so that this header needs no system header.
-// On Windows, instantiate them after <winsock2.h>: s_addr is a macro there.
-template <typename NativeAddress>
-NativeAddress ToNative(const SocketAddressIn& address) {
-  NativeAddress native{};
-  native.sin_family = static_cast<decltype(native.sin_family)>(kAfInet);  // AF_INET everywhere
-  native.sin_port = address.port;
-  native.sin_addr.s_addr = address.address;
-  return native;
+// The system's form of a socket address: sockaddr_in or sockaddr_in6, whose
+// fields are the same on every backend; templates so that this header needs
+// no system header. On Windows, instantiate them after <ws2tcpip.h>: s_addr
+// is a macro there.
+template <typename In4, typename In6>
+union NativeAddress {
+  In4 v4;
+  In6 v6;
+};
+
+// Fills `native` with `address` for a system whose IPv6 family number is
+// `native_inet6`. Returns the length to pass with it, or 0 (nothing filled)
+// for a family other than kAfInet and kAfInet6.
+template <typename In4, typename In6>
+int32_t ToNative(const SocketAddress& address, int32_t native_inet6, NativeAddress<In4, In6>* native) {
+  *native = NativeAddress<In4, In6>{};
+  if (address.family == kAfInet) {
+    native->v4.sin_family = static_cast<decltype(native->v4.sin_family)>(kAfInet);  // AF_INET everywhere
+    native->v4.sin_port = address.port;
+    std::memcpy(&native->v4.sin_addr, address.address, 4);
+    return static_cast<int32_t>(sizeof(In4));
+  }
+  if (address.family == kAfInet6) {
+    native->v6.sin6_family = static_cast<decltype(native->v6.sin6_family)>(native_inet6);
+    native->v6.sin6_port = address.port;
+    std::memcpy(&native->v6.sin6_addr, address.address, 16);
+    native->v6.sin6_scope_id = address.scopeId;
+    return static_cast<int32_t>(sizeof(In6));
+  }
+  return 0;
 }
 
-template <typename NativeAddress>
-SocketAddressIn FromNative(const NativeAddress& native) {
-  SocketAddressIn address{};
-  address.family = static_cast<uint16_t>(kAfInet);
-  address.port = native.sin_port;
-  address.address = native.sin_addr.s_addr;
+// The address in `native` as the system filled it; family 0 when it is of
+// neither family.
+template <typename In4, typename In6>
+SocketAddress FromNative(const NativeAddress<In4, In6>& native, int32_t native_inet6) {
+  SocketAddress address{};
+  if (native.v4.sin_family == kAfInet) {
+    address.family = static_cast<uint16_t>(kAfInet);
+    address.port = native.v4.sin_port;
+    std::memcpy(address.address, &native.v4.sin_addr, 4);
+  } else if (native.v6.sin6_family == native_inet6) {
+    address.family = static_cast<uint16_t>(kAfInet6);
+    address.port = native.v6.sin6_port;
+    std::memcpy(address.address, &native.v6.sin6_addr, 16);
+    address.scopeId = native.v6.sin6_scope_id;
+  }
   return address;
 }
 

@@ -100,6 +100,11 @@ int32_t Failed(int error) {
   return -kWsaSyscallfailure;
 }
 
+// The system's form of an address; sockaddr_in6 is the larger of the two.
+using SystemAddress = NativeAddress<sockaddr_in, sockaddr_in6>;
+
+SocketAddress FromSystem(const SystemAddress& native) { return FromNative(native, AF_INET6); }
+
 bool IsTransient(int error) { return error == EAGAIN || error == EWOULDBLOCK || error == EINTR; }
 
 // Takes ownership of `fd`: adds its wake eventfd.
@@ -143,12 +148,20 @@ struct UnloadRunner {
 int32_t NativeLastError() { return t_lastError; }
 void NativeSetLastError(int32_t code) { t_lastError = code; }
 
-int32_t NativeOpen(int32_t type, int32_t protocol, NativeSocket** out) {
+int32_t NativeOpen(int32_t family, int32_t type, int32_t protocol, NativeSocket** out) {
   const int native_type = type == kSockStream ? SOCK_STREAM : SOCK_DGRAM;
+  const int native_family = family == kAfInet6 ? AF_INET6 : AF_INET;
   // Stream sockets listen or connect, which must not block here.
   const bool blocking = native_type == SOCK_DGRAM;
-  const int fd = ::socket(AF_INET, native_type | (blocking ? 0 : SOCK_NONBLOCK) | SOCK_CLOEXEC, protocol);
+  const int fd = ::socket(native_family, native_type | (blocking ? 0 : SOCK_NONBLOCK) | SOCK_CLOEXEC, protocol);
   if (fd < 0) return Failed(errno);
+  if (native_family == AF_INET6) {
+    // Dual-stack whatever the system's default (Windows' is IPv6 only):
+    // bound to "::" the socket serves IPv4 peers too. Where the system
+    // refuses, it stays IPv6 only.
+    const int off = 0;
+    ::setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &off, sizeof off);
+  }
   if (native_type == SOCK_STREAM) {
     // Lets a restarted listener bind while old connections on its port are
     // still closing (TIME_WAIT), as Windows does; Linux still refuses a port
@@ -177,9 +190,10 @@ void NativeRelease(NativeSocket* socket) {
   delete socket;
 }
 
-int32_t NativeBind(SocketEntry& socket, const SocketAddressIn& address) {
-  const auto native = ToNative<sockaddr_in>(address);
-  if (::bind(socket.native->fd, reinterpret_cast<const sockaddr*>(&native), sizeof native) != 0) {
+int32_t NativeBind(SocketEntry& socket, const SocketAddress& address) {
+  SystemAddress native;
+  const auto length = static_cast<socklen_t>(ToNative(address, AF_INET6, &native));
+  if (::bind(socket.native->fd, reinterpret_cast<const sockaddr*>(&native), length) != 0) {
     return Failed(errno);
   }
   return 0;
@@ -190,14 +204,14 @@ int32_t NativeListen(SocketEntry& socket, int32_t backlog) {
 }
 
 int32_t NativeLocalPort(SocketEntry& socket) {
-  sockaddr_in local{};
+  SystemAddress local{};
   socklen_t length = sizeof local;
   if (::getsockname(socket.native->fd, reinterpret_cast<sockaddr*>(&local), &length) != 0) return Failed(errno);
-  return ntohs(local.sin_port);
+  return ntohs(FromSystem(local).port);
 }
 
-int32_t NativeAccept(SocketEntry& socket, NativeSocket** accepted, SocketAddressIn* peer) {
-  sockaddr_in native{};
+int32_t NativeAccept(SocketEntry& socket, NativeSocket** accepted, SocketAddress* peer) {
+  SystemAddress native{};
   socklen_t length = sizeof native;
   const int fd = ::accept4(socket.native->fd, reinterpret_cast<sockaddr*>(&native), &length, SOCK_CLOEXEC);
   if (fd < 0) {
@@ -206,7 +220,7 @@ int32_t NativeAccept(SocketEntry& socket, NativeSocket** accepted, SocketAddress
     if (IsTransient(errno) || errno == ECONNABORTED || errno == EPROTO) return kWouldBlock;
     return Failed(errno);
   }
-  *peer = FromNative(native);
+  *peer = FromSystem(native);
   return Wrap(fd, true, accepted);
 }
 
@@ -214,13 +228,13 @@ namespace {
 
 // One receive with `flags`; kWouldBlock when it would wait (or, for a
 // waiting receive, when its time-out passed or a signal interrupted it).
-int32_t Receive(SocketEntry& socket, void* buffer, int32_t length, SocketAddressIn* from, int flags) {
+int32_t Receive(SocketEntry& socket, void* buffer, int32_t length, SocketAddress* from, int flags) {
   if (socket.type == kSockStream) {
     const ssize_t count = ::recv(socket.native->fd, buffer, static_cast<size_t>(length), flags);
     if (count >= 0) return static_cast<int32_t>(count);
     return IsTransient(errno) ? kWouldBlock : Failed(errno);
   }
-  sockaddr_in source{};
+  SystemAddress source{};
   iovec part{buffer, static_cast<size_t>(length)};
   msghdr message{};
   message.msg_name = &source;
@@ -229,7 +243,7 @@ int32_t Receive(SocketEntry& socket, void* buffer, int32_t length, SocketAddress
   message.msg_iovlen = 1;
   const ssize_t count = ::recvmsg(socket.native->fd, &message, flags);
   if (count < 0) return IsTransient(errno) ? kWouldBlock : Failed(errno);
-  if (from != nullptr) *from = FromNative(source);
+  if (from != nullptr) *from = FromSystem(source);
   // Linux hands over the head of a longer datagram; Windows refuses it.
   if ((message.msg_flags & MSG_TRUNC) != 0) return -kWsaEmsgsize;
   return static_cast<int32_t>(count);
@@ -237,11 +251,11 @@ int32_t Receive(SocketEntry& socket, void* buffer, int32_t length, SocketAddress
 
 }  // namespace
 
-int32_t NativeReceive(SocketEntry& socket, void* buffer, int32_t length, SocketAddressIn* from) {
+int32_t NativeReceive(SocketEntry& socket, void* buffer, int32_t length, SocketAddress* from) {
   return Receive(socket, buffer, length, from, MSG_DONTWAIT);
 }
 
-int32_t NativeReceiveWaiting(SocketEntry& socket, void* buffer, int32_t length, SocketAddressIn* from,
+int32_t NativeReceiveWaiting(SocketEntry& socket, void* buffer, int32_t length, SocketAddress* from,
                              int64_t timeout_ms) {
   NativeSocket& native = *socket.native;
   if (!native.blocking) return kWouldBlock;
@@ -265,19 +279,20 @@ int32_t NativeReceiveWaiting(SocketEntry& socket, void* buffer, int32_t length, 
   return errno == EINTR ? kWouldBlock : kTimedOut;
 }
 
-int32_t NativeSend(SocketEntry& socket, const void* data, int32_t length, const SocketAddressIn* to) {
-  sockaddr_in native{};
-  if (to != nullptr) native = ToNative<sockaddr_in>(*to);
+int32_t NativeSend(SocketEntry& socket, const void* data, int32_t length, const SocketAddress* to) {
+  SystemAddress native;
+  const auto native_length = to != nullptr ? static_cast<socklen_t>(ToNative(*to, AF_INET6, &native)) : 0;
   const ssize_t count = ::sendto(socket.native->fd, data, static_cast<size_t>(length), MSG_NOSIGNAL | MSG_DONTWAIT,
                                  to != nullptr ? reinterpret_cast<const sockaddr*>(&native) : nullptr,
-                                 to != nullptr ? sizeof native : 0);
+                                 native_length);
   if (count >= 0) return static_cast<int32_t>(count);
   return IsTransient(errno) ? kWouldBlock : Failed(errno);
 }
 
-int32_t NativeConnect(SocketEntry& socket, const SocketAddressIn& address) {
-  const auto native = ToNative<sockaddr_in>(address);
-  if (::connect(socket.native->fd, reinterpret_cast<const sockaddr*>(&native), sizeof native) == 0) return 0;
+int32_t NativeConnect(SocketEntry& socket, const SocketAddress& address) {
+  SystemAddress native;
+  const auto length = static_cast<socklen_t>(ToNative(address, AF_INET6, &native));
+  if (::connect(socket.native->fd, reinterpret_cast<const sockaddr*>(&native), length) == 0) return 0;
   // An interrupted connect goes on in the background, as one in progress.
   return errno == EINPROGRESS || errno == EINTR ? kWouldBlock : Failed(errno);
 }

@@ -39,6 +39,7 @@
 // Only calls that Windows CE's Winsock 2 and core library offer are used;
 // the clock is GetTickCount, whose wrap-around the shared part handles.
 #include <winsock2.h>
+#include <ws2tcpip.h>
 
 #include <atomic>
 #include <new>
@@ -54,6 +55,11 @@ constexpr long kReceiveEvents = FD_READ | FD_ACCEPT | FD_CLOSE;
 constexpr long kSendEvents = FD_WRITE | FD_CONNECT | FD_CLOSE;
 // Not 0 (connected) nor minus an error: no FD_CONNECT recorded yet.
 constexpr int32_t kConnectPending = 1;
+
+// The system's form of an address; sockaddr_in6 is the larger of the two.
+using SystemAddress = NativeAddress<sockaddr_in, sockaddr_in6>;
+
+SocketAddress FromSystem(const SystemAddress& native) { return FromNative(native, AF_INET6); }
 
 // Minus the calling thread's last Winsock error, as native operations return it.
 int32_t LastFailure() { return -static_cast<int32_t>(WSAGetLastError()); }
@@ -200,9 +206,16 @@ void NativeSetLastError(int32_t code) {
   }
 }
 
-int32_t NativeOpen(int32_t type, int32_t protocol, NativeSocket** out) {
-  const SOCKET native = ::socket(AF_INET, type, protocol);
+int32_t NativeOpen(int32_t family, int32_t type, int32_t protocol, NativeSocket** out) {
+  const SOCKET native = ::socket(family == kAfInet6 ? AF_INET6 : AF_INET, type, protocol);
   if (native == INVALID_SOCKET) return LastFailure();
+  if (family == kAfInet6) {
+    // Dual-stack where the system offers it (Windows' default is IPv6
+    // only): bound to "::" the socket serves IPv4 peers too. Where the
+    // option is unknown, as on older systems, it stays IPv6 only.
+    const DWORD off = 0;
+    ::setsockopt(native, IPPROTO_IPV6, IPV6_V6ONLY, reinterpret_cast<const char*>(&off), sizeof off);
+  }
   return Wrap(native, out);
 }
 
@@ -219,9 +232,10 @@ void NativeRelease(NativeSocket* socket) {
   delete socket;
 }
 
-int32_t NativeBind(SocketEntry& socket, const SocketAddressIn& address) {
-  const auto native = ToNative<sockaddr_in>(address);
-  if (::bind(socket.native->socket, reinterpret_cast<const sockaddr*>(&native), sizeof native) == SOCKET_ERROR) {
+int32_t NativeBind(SocketEntry& socket, const SocketAddress& address) {
+  SystemAddress native;
+  const int length = ToNative(address, AF_INET6, &native);
+  if (::bind(socket.native->socket, reinterpret_cast<const sockaddr*>(&native), length) == SOCKET_ERROR) {
     return LastFailure();
   }
   return 0;
@@ -232,61 +246,63 @@ int32_t NativeListen(SocketEntry& socket, int32_t backlog) {
 }
 
 int32_t NativeLocalPort(SocketEntry& socket) {
-  sockaddr_in local{};
+  SystemAddress local{};
   int length = sizeof local;
   if (::getsockname(socket.native->socket, reinterpret_cast<sockaddr*>(&local), &length) == SOCKET_ERROR) {
     return LastFailure();
   }
-  return ntohs(local.sin_port);
+  return ntohs(FromSystem(local).port);
 }
 
-int32_t NativeAccept(SocketEntry& socket, NativeSocket** accepted, SocketAddressIn* peer) {
-  sockaddr_in native{};
+int32_t NativeAccept(SocketEntry& socket, NativeSocket** accepted, SocketAddress* peer) {
+  SystemAddress native{};
   int length = sizeof native;
   const SOCKET client = ::accept(socket.native->socket, reinterpret_cast<sockaddr*>(&native), &length);
   if (client == INVALID_SOCKET) return FailedCall();
-  *peer = FromNative(native);
+  *peer = FromSystem(native);
   return Wrap(client, accepted);
 }
 
-int32_t NativeReceive(SocketEntry& socket, void* buffer, int32_t length, SocketAddressIn* from) {
+int32_t NativeReceive(SocketEntry& socket, void* buffer, int32_t length, SocketAddress* from) {
   const SOCKET native = socket.native->socket;
   if (socket.type == kSockStream) {
     const int count = ::recv(native, static_cast<char*>(buffer), length, 0);
     return count == SOCKET_ERROR ? FailedCall() : count;
   }
-  sockaddr_in source{};
+  SystemAddress source{};
   int source_length = sizeof source;
   const int count = ::recvfrom(native, static_cast<char*>(buffer), length, 0,
                                reinterpret_cast<sockaddr*>(&source), &source_length);
   const int32_t result = count == SOCKET_ERROR ? FailedCall() : count;
   // Windows fills the buffer with the head of a longer datagram and reports
   // WSAEMSGSIZE (10040); the caller gets the failure and the sender only.
-  if (from != nullptr && (result >= 0 || result == -kWsaEmsgsize)) *from = FromNative(source);
+  if (from != nullptr && (result >= 0 || result == -kWsaEmsgsize)) *from = FromSystem(source);
   return result;
 }
 
 // An event-selected socket never blocks, so a waiting receive is made of a
 // receive, a wait on the two events and a receive again (the shared loop).
-int32_t NativeReceiveWaiting(SocketEntry&, void*, int32_t, SocketAddressIn*, int64_t) { return kWouldBlock; }
+int32_t NativeReceiveWaiting(SocketEntry&, void*, int32_t, SocketAddress*, int64_t) { return kWouldBlock; }
 
-int32_t NativeSend(SocketEntry& socket, const void* data, int32_t length, const SocketAddressIn* to) {
+int32_t NativeSend(SocketEntry& socket, const void* data, int32_t length, const SocketAddress* to) {
   const SOCKET native = socket.native->socket;
   const char* bytes = static_cast<const char*>(data);
   int count = 0;
   if (to == nullptr) {
     count = ::send(native, bytes, length, 0);
   } else {
-    const auto address = ToNative<sockaddr_in>(*to);
-    count = ::sendto(native, bytes, length, 0, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+    SystemAddress address;
+    const int address_length = ToNative(*to, AF_INET6, &address);
+    count = ::sendto(native, bytes, length, 0, reinterpret_cast<const sockaddr*>(&address), address_length);
   }
   return count == SOCKET_ERROR ? FailedCall() : count;
 }
 
-int32_t NativeConnect(SocketEntry& socket, const SocketAddressIn& address) {
+int32_t NativeConnect(SocketEntry& socket, const SocketAddress& address) {
   socket.native->connectResult.store(kConnectPending, std::memory_order_release);
-  const auto native = ToNative<sockaddr_in>(address);
-  if (::connect(socket.native->socket, reinterpret_cast<const sockaddr*>(&native), sizeof native) == 0) return 0;
+  SystemAddress native;
+  const int length = ToNative(address, AF_INET6, &native);
+  if (::connect(socket.native->socket, reinterpret_cast<const sockaddr*>(&native), length) == 0) return 0;
   return FailedCall();  // WSAEWOULDBLOCK while it proceeds
 }
 

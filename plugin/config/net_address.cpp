@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "platform/socket_address.h"
+
 namespace lanfeed {
 
 namespace {
@@ -129,17 +131,6 @@ bool LeadingBitsEqual(const uint8_t* a, const uint8_t* b, int32_t bits) {
   return (a[whole] & mask) == (b[whole] & mask);
 }
 
-char* AppendDecimal(char* at, uint32_t value) {
-  char digits[10];
-  int32_t count = 0;
-  do {
-    digits[count++] = static_cast<char>('0' + value % 10);
-    value /= 10;
-  } while (value != 0);
-  while (count > 0) *at++ = digits[--count];
-  return at;
-}
-
 }  // namespace
 
 bool ParseNetAddress(const char* text, std::size_t length, NetAddress* out) {
@@ -220,68 +211,12 @@ bool SameAddress(const NetAddress& a, const NetAddress& b) {
 }
 
 void NetAddressToText(const NetAddress& address, char (&out)[kNetAddressTextCapacity]) {
-  char* at = out;
-  if (address.family == kNetIpv4) {
-    for (int32_t i = 0; i < 4; ++i) {
-      if (i > 0) *at++ = '.';
-      at = AppendDecimal(at, address.bytes[i]);
-    }
-    *at = '\0';
-    return;
-  }
-  if (address.family != kNetIpv6) {
-    *at = '\0';
-    return;
-  }
-  if (std::memcmp(address.bytes, kMappedPrefix, sizeof kMappedPrefix) == 0) {
-    // An IPv4 address mapped into IPv6 keeps its dotted form.
-    std::memcpy(at, "::ffff:", 7);
-    at += 7;
-    for (int32_t i = 12; i < 16; ++i) {
-      if (i > 12) *at++ = '.';
-      at = AppendDecimal(at, address.bytes[i]);
-    }
-    *at = '\0';
-    return;
-  }
-  uint16_t groups[8];
-  for (int32_t i = 0; i < 8; ++i) {
-    groups[i] = static_cast<uint16_t>(address.bytes[2 * i] << 8 | address.bytes[2 * i + 1]);
-  }
-  // The longest run of two or more zero groups (the first of equal ones).
-  int32_t bestStart = -1;
-  int32_t bestLength = 1;
-  for (int32_t i = 0; i < 8;) {
-    if (groups[i] != 0) {
-      ++i;
-      continue;
-    }
-    int32_t j = i;
-    while (j < 8 && groups[j] == 0) ++j;
-    if (j - i > bestLength) {
-      bestStart = i;
-      bestLength = j - i;
-    }
-    i = j;
-  }
-  static constexpr char kHex[] = "0123456789abcdef";
-  for (int32_t i = 0; i < 8; ++i) {
-    if (i == bestStart) {
-      *at++ = ':';
-      *at++ = ':';
-      i += bestLength - 1;
-      continue;
-    }
-    if (i > 0 && i != bestStart + bestLength) *at++ = ':';
-    bool leading = true;
-    for (int32_t shift = 12; shift >= 0; shift -= 4) {
-      const uint32_t digit = (groups[i] >> shift) & 0xF;
-      if (digit == 0 && leading && shift != 0) continue;
-      leading = false;
-      *at++ = kHex[digit];
-    }
-  }
-  *at = '\0';
+  static_assert(kNetAddressTextCapacity == kAddressTextCapacity);
+  SocketAddress socketAddress{};
+  if (address.family == kNetIpv4) socketAddress.family = static_cast<uint16_t>(kAfInet);
+  if (address.family == kNetIpv6) socketAddress.family = static_cast<uint16_t>(kAfInet6);
+  std::memcpy(socketAddress.address, address.bytes, sizeof address.bytes);
+  AddressToText(socketAddress, out);
 }
 
 }  // namespace lanfeed

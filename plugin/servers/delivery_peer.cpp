@@ -24,11 +24,35 @@ constinit PeerSlot g_slots[kSlots] = {};
 
 }  // namespace
 
-void PeerToText(const SocketAddressIn& address, char (&out)[kPeerTextCapacity]) {
-  char dotted[16];
-  AddressToText(address, dotted);
-  std::size_t at = std::strlen(dotted);
-  std::memcpy(out, dotted, at);
+NetAddress PeerAddressOf(const SocketAddress& peer) {
+  NetAddress address{};
+  if (peer.family == kAfInet) {
+    address.family = kNetIpv4;
+    std::memcpy(address.bytes, peer.address, 4);
+  } else if (peer.family == kAfInet6) {
+    address.family = kNetIpv6;
+    std::memcpy(address.bytes, peer.address, 16);
+  }
+  return Unmapped(address);
+}
+
+void PeerAddressText(const SocketAddress& peer, char (&out)[kNetAddressTextCapacity]) {
+  NetAddressToText(PeerAddressOf(peer), out);
+}
+
+void PeerToText(const SocketAddress& address, char (&out)[kPeerTextCapacity]) {
+  // An IPv6 text has at most 39 characters here: only a mapped IPv4 address
+  // would take the longer dotted form, and PeerAddressOf unmaps those.
+  static_assert(kPeerTextCapacity >= 1 + 39 + 1 + 1 + 5 + 1, "brackets, a colon, five digits, NUL");
+  const NetAddress host = PeerAddressOf(address);
+  char text[kNetAddressTextCapacity];
+  NetAddressToText(host, text);
+  std::size_t at = 0;
+  if (host.family == kNetIpv6) out[at++] = '[';
+  const std::size_t length = std::strlen(text);
+  std::memcpy(out + at, text, length);
+  at += length;
+  if (host.family == kNetIpv6) out[at++] = ']';
   out[at++] = ':';
   // The port field is in network order; the swap is its own inverse.
   uint32_t port = HostToNetShort(address.port);

@@ -16,6 +16,7 @@
 #include <cstdint>
 
 #include "platform/sockets.h"
+#include "plugin/config/net_address.h"
 
 namespace lanfeed {
 
@@ -23,8 +24,16 @@ namespace lanfeed {
 // with full groups); an IPv4 sender needs 22.
 inline constexpr int32_t kPeerTextCapacity = 48;
 
-// "127.0.0.1:53211": the dotted address and the port of `address`.
-void PeerToText(const SocketAddressIn& address, char (&out)[kPeerTextCapacity]);
+// The address of a peer as the settings' rules compare it and the log lines
+// name it: an IPv4 peer of a dual-stack socket (::ffff:a.b.c.d) as the IPv4
+// address it is.
+NetAddress PeerAddressOf(const SocketAddress& peer);
+// The usual text of PeerAddressOf(peer): "127.0.0.1", "::1".
+void PeerAddressText(const SocketAddress& peer, char (&out)[kNetAddressTextCapacity]);
+
+// "127.0.0.1:53211", "[::1]:53211": the address as PeerAddressText writes
+// it (in brackets for IPv6) and the port of `address`.
+void PeerToText(const SocketAddress& address, char (&out)[kPeerTextCapacity]);
 
 // Publishes a sender for the calling thread while it lives.
 class DeliveryPeerScope {

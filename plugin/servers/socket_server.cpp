@@ -92,7 +92,10 @@ int32_t SocketServer::OpenSocketSteps(const OpenSocketLines& lines) {
   const int32_t port = SettingsPort();
   LogLineBuffer line;
   if (listenSocket.load() == kInvalidSocket) {
-    const SocketHandle created = SocketCreate(kAfInet, lines.type, lines.protocol);
+    // The family of the address to serve; a change of address moves the
+    // server (a new socket), so the socket's family always fits it.
+    const int32_t family = settings.Acquire()->BindAddress.family == kNetIpv6 ? kAfInet6 : kAfInet;
+    const SocketHandle created = SocketCreate(family, lines.type, lines.protocol);
     if (created == kInvalidSocket) {
       const SocketErrorText error(SocketLastError());
       FormatLine(line, lines.createFailed, port, static_cast<const WChar*>(error.text));
@@ -168,24 +171,11 @@ SocketHandle SocketServer::CurrentListenSocket() const {
 }
 
 void SocketServer::FillLocalAddress(int32_t port, const NetAddress& bind) {
-  localAddress = SocketAddressIn{};
-  localAddress.family = static_cast<uint16_t>(kAfInet);
+  localAddress = SocketAddress{};
+  localAddress.family = static_cast<uint16_t>(bind.family == kNetIpv6 ? kAfInet6 : kAfInet);
   localAddress.port = HostToNetShort(static_cast<uint16_t>(port & 0xFFFF));
-  localAddress.address = 0;
-  if (bind.family == kNetIpv4) {
-    std::memcpy(&localAddress.address, bind.bytes, 4);  // network order as written
-  } else if (bind.family != kNetNone) {
-    localAddress.family = 0;
-  }
-}
-
-NetAddress PeerAddressOf(const SocketAddressIn& peer) {
-  NetAddress address{};
-  if (peer.family == kAfInet) {
-    address.family = kNetIpv4;
-    std::memcpy(address.bytes, &peer.address, 4);
-  }
-  return address;
+  // Network order as written; all 0 (every address) when absent.
+  if (bind.family != kNetNone) std::memcpy(localAddress.address, bind.bytes, sizeof localAddress.address);
 }
 
 void SocketServer::DispatchToPlugin(const uint8_t* data, int32_t length, const char* peer) {

@@ -215,9 +215,7 @@ class SocketServer {
   // fails as a call on a closed socket would, without reaching the library.
   SocketHandle CurrentListenSocket() const;
   // Fills localAddress for `bind` (kNetNone: all local IPv4 addresses) and
-  // `port`'s low 16 bits. An address the sockets cannot carry gets a family
-  // that the bind refuses (10047), so the server never serves more
-  // addresses than the settings name.
+  // `port`'s low 16 bits.
   void FillLocalAddress(int32_t port, const NetAddress& bind);
   // The serve loop has served something (a client accepted, a datagram
   // received): a failure that ends it starts the reopen pause afresh.
@@ -245,7 +243,7 @@ class SocketServer {
   // failed is not served, and the worker is still retrying it.
   std::atomic<bool> socketReady{false};
   // Written by the worker only (OpenSocket).
-  SocketAddressIn localAddress{};
+  SocketAddress localAddress{};
   SharedSettings settings;
   std::atomic<int32_t> dispatchEnabled{0};
   // Started by the first Start on a closed socket, joined by Uninitialize.
@@ -274,8 +272,6 @@ class SocketServer {
   std::atomic<bool> servedSinceOpen{false};
 };
 
-// The address of a peer as the settings' rules compare it.
-NetAddress PeerAddressOf(const SocketAddressIn& peer);
 
 // A new idle server: UdpServer for protocol 0, TcpServer for any other value.
 // Null when it cannot be allocated.

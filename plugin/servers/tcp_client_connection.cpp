@@ -16,10 +16,10 @@ TcpClientConnection::~TcpClientConnection() {
   delete[] held;
 }
 
-int32_t TcpClientConnection::Attach(SocketHandle clientSocket, const SocketAddressIn& peer,
+int32_t TcpClientConnection::Attach(SocketHandle clientSocket, const SocketAddress& peer,
                                     TcpServer* owner) {
   socket.store(clientSocket);
-  AddressToText(peer, peerText);
+  PeerAddressText(peer, peerText);
   peerAddress = PeerAddressOf(peer);
   PeerToText(peer, peerRecordText);
   server = owner;

@@ -45,7 +45,7 @@ class TcpClientConnection {
   // Takes over the accepted `clientSocket`; keeps the peer's dotted address
   // for the log lines, its address and port as the records' sender, and the
   // owning server. Always 1.
-  int32_t Attach(SocketHandle clientSocket, const SocketAddressIn& peer, TcpServer* owner);
+  int32_t Attach(SocketHandle clientSocket, const SocketAddress& peer, TcpServer* owner);
   // Starts the reader thread unless one was started. False when the thread
   // cannot be created; the connection is then closed (dead).
   bool StartReader();
@@ -108,7 +108,7 @@ class TcpClientConnection {
   TcpServer* server = nullptr;
   std::atomic<SocketHandle> socket{kInvalidSocket};
   NetAddress peerAddress = {};
-  char peerText[16] = {};
+  char peerText[kNetAddressTextCapacity] = {};
   char peerRecordText[kPeerTextCapacity] = {};
   Thread readerThread;
   // The server's ClientList links its members through these.

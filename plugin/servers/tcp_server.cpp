@@ -74,7 +74,7 @@ int32_t TcpServer::AcceptLoop() {
     }
     refusals.WriteDue(SettingsPort());
     if (ready == 0) continue;
-    SocketAddressIn peer{};
+    SocketAddress peer{};
     const SocketHandle client = SocketAccept(socket, &peer);
     if (client == kInvalidSocket) {
       const SocketErrorText error(SocketLastError());
@@ -91,8 +91,8 @@ int32_t TcpServer::AcceptLoop() {
     MarkServed();
 
     CloseClientConnections(0);
-    char dotted[16];
-    AddressToText(peer, dotted);
+    char dotted[kNetAddressTextCapacity];
+    PeerAddressText(peer, dotted);
     RefusalReason reason = kRefusedNotAllowed;
     if (SettingsHavePeerRules() && !Admits(PeerAddressOf(peer), &reason)) {
       // Closed before anything is read, and without a reader thread.

@@ -70,7 +70,7 @@ int32_t UdpServer::ReceiveLoop() {
     }
     // One call waits (only when no datagram is queued) and receives. A
     // failed wait ends the loop; a failed receive is logged below.
-    SocketAddressIn sender{};
+    SocketAddress sender{};
     int32_t count = -1;
     const int32_t received =
         SocketRecvWithin(socket, buffer.get(), kReceiveBufferSize, &sender, refusals.MsUntilDue(), &count);
@@ -83,8 +83,8 @@ int32_t UdpServer::ReceiveLoop() {
     if (received == 0) continue;
     if (count > 0 && SettingsHavePeerRules() && !PinSettings()->IsPeerAllowed(PeerAddressOf(sender))) {
       // Dropped unseen: no delivery, no feedback.
-      char dotted[16];
-      AddressToText(sender, dotted);
+      char dotted[kNetAddressTextCapacity];
+      PeerAddressText(sender, dotted);
       refusals.Refused(kRefusedNotAllowed, dotted, SettingsPort());
       continue;
     }
@@ -107,10 +107,10 @@ int32_t UdpServer::ReceiveLoop() {
 }
 
 int32_t UdpServer::HandleDatagram(const uint8_t* data, int32_t length,
-                                  const SocketAddressIn& sender) {
+                                  const SocketAddress& sender) {
   MarkServed();
-  char dotted[16];
-  AddressToText(sender, dotted);
+  char dotted[kNetAddressTextCapacity];
+  PeerAddressText(sender, dotted);
   LogLineBuffer line;
   if (IsDispatchEnabled()) {
     FormatLine(line, LF_TEXT("Received data from UDP client:%S."), dotted);

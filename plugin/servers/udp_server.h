@@ -34,7 +34,7 @@ class UdpServer final : public SocketServer {
   // returns that failure's socket error code (10038 at once without a socket).
   int32_t ReceiveLoop();
   // Delivers or drops one datagram from `sender`. Always 1.
-  int32_t HandleDatagram(const uint8_t* data, int32_t length, const SocketAddressIn& sender);
+  int32_t HandleDatagram(const uint8_t* data, int32_t length, const SocketAddress& sender);
 
  protected:
   int32_t ServeLoop() override { return ReceiveLoop(); }

@@ -28,7 +28,7 @@ fs::path BinFolder() {
   return (program.parent_path() / LANFEED_BIN_FROM_TESTS).lexically_normal();
 }
 
-SocketAddressIn Loopback(int port) { return MakeSocketAddress(kInaddrLoopback, static_cast<uint16_t>(port)); }
+SocketAddress Loopback(int port) { return MakeSocketAddress(kInaddrLoopback, static_cast<uint16_t>(port)); }
 }  // namespace
 
 const std::string& HostBinary() {

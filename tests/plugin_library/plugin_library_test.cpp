@@ -282,7 +282,7 @@ struct BoundSender {
     const auto length = static_cast<int32_t>(block.size());
     return (udp ? SocketSendTo(socket, block.data(), length, to) : SocketSend(socket, block.data(), length)) == length;
   }
-  SocketAddressIn to{};
+  SocketAddress to{};
   bool udp = false;
 };
 

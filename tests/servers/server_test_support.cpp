@@ -14,7 +14,7 @@
 namespace lanfeed::testing {
 
 namespace {
-SocketAddressIn Loopback(int32_t port) {
+SocketAddress Loopback(int32_t port) {
   return MakeSocketAddress(kInaddrLoopback, static_cast<uint16_t>(port));
 }
 

@@ -85,7 +85,7 @@ class SocketsTest : public ::testing::Test {
   }
 
   // Accepts a connection that is known to be pending.
-  SocketHandle AcceptPending(SocketHandle listener, SocketAddressIn* peer = nullptr) {
+  SocketHandle AcceptPending(SocketHandle listener, SocketAddress* peer = nullptr) {
     EXPECT_EQ(SocketWaitReadable(listener, kBoundMs), 1);
     const SocketHandle s = SocketAccept(listener, peer);
     EXPECT_NE(s, kInvalidSocket) << SocketLastError();
@@ -245,9 +245,9 @@ TEST_F(SocketsTest, StreamConnectionCarriesBytesAndPeerClose) {
   uint16_t port = 0;
   const SocketHandle listener = Listener(&port);
   const SocketHandle client = Connected(port);
-  SocketAddressIn peer{};
+  SocketAddress peer{};
   const SocketHandle server = AcceptPending(listener, &peer);
-  char text[16];
+  char text[kAddressTextCapacity];
   AddressToText(peer, text);
   EXPECT_STREQ(text, "127.0.0.1");
   EXPECT_EQ(HostToNetShort(static_cast<uint16_t>(SocketLocalPort(client))), peer.port);
@@ -307,7 +307,7 @@ TEST_F(SocketsTest, DatagramsAreWholeOrRefused) {
   for (const bool within : {false, true}) {
     for (const Case& c : cases) {
       const std::string payload(c.sent, 'a' + static_cast<char>(c.sent % 26));
-      SocketAddressIn from{};
+      SocketAddress from{};
       Outcome outcome{};
       if (within) {
         std::thread sender([&] {
@@ -332,7 +332,7 @@ TEST_F(SocketsTest, DatagramsAreWholeOrRefused) {
       if (c.result >= 0) {
         EXPECT_EQ(std::string(buffer.data(), static_cast<size_t>(c.result)), payload);
         EXPECT_EQ(from.port, HostToNetShort(sender_port_));
-        EXPECT_EQ(from.address, HostToNetLong(kInaddrLoopback));
+        EXPECT_EQ(Ipv4Of(from), HostToNetLong(kInaddrLoopback));
       } else {
         EXPECT_EQ(outcome.error, c.error) << c.sent << " bytes";
       }
@@ -450,7 +450,7 @@ TEST_F(SocketsTest, ClosedHandleFailsWithoutTouchingAnySocket) {
   ASSERT_EQ(SocketClose(closed_datagram), 0);
 
   char buffer[8];
-  const SocketAddressIn loopback = MakeSocketAddress(kInaddrLoopback, 9);
+  const SocketAddress loopback = MakeSocketAddress(kInaddrLoopback, 9);
   const std::function<intptr_t(SocketHandle)> calls[] = {
       [&](SocketHandle s) { return SocketBind(s, loopback); },
       [](SocketHandle s) { return SocketListen(s, 1); },
@@ -854,7 +854,7 @@ TEST_F(SocketsTest, DescriptorsAboveTenTwentyThreeWork) {
 TEST(SocketAddressTest, ByteOrderAndDottedText) {
   const uint16_t port = HostToNetShort(0x1234);
   EXPECT_EQ(std::memcmp(&port, "\x12\x34", 2), 0);
-  const SocketAddressIn address = MakeSocketAddress(0xC0A80A01, 58627);
+  const SocketAddress address = MakeSocketAddress(0xC0A80A01, 58627);
   EXPECT_EQ(std::memcmp(&address.address, "\xC0\xA8\x0A\x01", 4), 0);
   EXPECT_EQ(address.port, HostToNetShort(58627));
   EXPECT_EQ(address.family, kAfInet);
@@ -863,7 +863,7 @@ TEST(SocketAddressTest, ByteOrderAndDottedText) {
     const char* text;
   };
   for (const Case& c : {Case{0xC0A80A01, "192.168.10.1"}, Case{0, "0.0.0.0"}, Case{0xFFFFFFFF, "255.255.255.255"}}) {
-    char text[16];
+    char text[kAddressTextCapacity];
     AddressToText(MakeSocketAddress(c.host, 0), text);
     EXPECT_STREQ(text, c.text);
   }
