@@ -1,6 +1,7 @@
-// The system lock behind RecursiveLock and StaticLock, one per backend; not
-// part of the service's interface. Each operates on the storage of a lock
-// object (kLockStorageBytes, 8-byte aligned).
+// The system lock behind RecursiveLock and StaticLock (lock_common.cpp), one
+// per backend (win32/lock.cpp, posix/lock.cpp); not part of the service's
+// interface. Each operates on the storage of a lock object
+// (kLockStorageBytes, 8-byte aligned).
 #pragma once
 
 namespace lanfeed::lock_internal {

@@ -1,6 +1,8 @@
-// The real system calls behind the services that have a test seam
-// (dialogs.h, process.h, system_info.h, com.h). Each backend defines them;
-// the common code in platform/*.cpp decides between them and the seam.
+// The system's own calls (in posix/, their stand-ins) behind the services
+// that have a test seam (dialogs.h, process.h, system_info.h, com.h); not
+// part of their interface. Each backend defines them in its file of the
+// service's name (win32/dialogs.cpp, posix/dialogs.cpp, ...); the service's
+// shared part (dialogs_common.cpp, ...) decides between them and the seam.
 #pragma once
 
 #include <cstddef>

@@ -1,3 +1,5 @@
+// POSIX backend of the COM service: the calls behind com_common.cpp
+// (internal/system_calls.h). win32/com.cpp is the Windows one.
 #include "platform/com.h"
 
 #include "platform/internal/system_calls.h"

@@ -1,3 +1,6 @@
+// POSIX backend of the message box service: the box behind
+// dialogs_common.cpp (internal/system_calls.h). win32/dialogs.cpp is the
+// Windows one.
 #include "platform/dialogs.h"
 
 #include <cstdio>

@@ -1,3 +1,6 @@
+// POSIX backend of the locks service: the system lock behind
+// lock_common.cpp (internal/lock_internal.h), a recursive mutex.
+// win32/lock.cpp is the Windows one.
 #include <new>
 #include <mutex>
 

@@ -1,3 +1,6 @@
+// POSIX backend of the process service: the command line behind
+// process_common.cpp (internal/system_calls.h), and ProgramFilePath.
+// win32/process.cpp is the Windows one.
 #include "platform/process.h"
 
 #include <limits.h>

@@ -1,3 +1,6 @@
+// POSIX backend of the system information service: the query behind
+// system_info_common.cpp (internal/system_calls.h). win32/system_info.cpp is
+// the Windows one.
 #include "platform/system_info.h"
 
 #include <cstdlib>

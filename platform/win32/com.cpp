@@ -1,3 +1,5 @@
+// Windows backend of the COM service: the calls behind com_common.cpp
+// (internal/system_calls.h). posix/com.cpp is the stand-in elsewhere.
 #include "platform/com.h"
 
 #include <objbase.h>

@@ -1,3 +1,6 @@
+// Windows backend of the message box service: the box behind
+// dialogs_common.cpp (internal/system_calls.h). posix/dialogs.cpp is the
+// stand-in elsewhere.
 #include "platform/dialogs.h"
 
 #include <windows.h>

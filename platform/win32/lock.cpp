@@ -1,3 +1,6 @@
+// Windows backend of the locks service: the system lock behind
+// lock_common.cpp (internal/lock_internal.h), a critical section.
+// posix/lock.cpp is the stand-in elsewhere.
 #include <windows.h>
 
 #include "platform/internal/lock_internal.h"

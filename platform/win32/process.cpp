@@ -1,3 +1,6 @@
+// Windows backend of the process service: the command line behind
+// process_common.cpp (internal/system_calls.h), and ProgramFilePath.
+// posix/process.cpp is the stand-in elsewhere.
 #include "platform/process.h"
 
 #include <windows.h>

@@ -1,3 +1,6 @@
+// Windows backend of the system information service: the query behind
+// system_info_common.cpp (internal/system_calls.h). posix/system_info.cpp is
+// the stand-in elsewhere.
 #include "platform/system_info.h"
 
 #include <windows.h>

@@ -1,3 +1,6 @@
+// The shared part of the message box service (dialogs.h): the test handler,
+// or else the backend's box (internal/system_calls.h): win32/dialogs.cpp
+// shows a window, posix/dialogs.cpp writes to standard error.
 #include "platform/dialogs.h"
 
 #include "platform/internal/system_calls.h"

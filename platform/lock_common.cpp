@@ -1,6 +1,6 @@
-// The shared part of the locks service: both lock kinds over the backend's
-// system lock (internal/lock_internal.h), and StaticLock's set-up on first
-// use.
+// The shared part of the locks service (lock.h): both lock kinds over the
+// backend's system lock (internal/lock_internal.h; win32/lock.cpp and
+// posix/lock.cpp), and StaticLock's set-up on first use.
 #include "platform/lock.h"
 
 #include <type_traits>

@@ -1,3 +1,7 @@
+// The shared part of the system information service (system_info.h): the
+// test answers, the argument checks and the terminator, around the backend's
+// query (internal/system_calls.h): win32/system_info.cpp asks the system,
+// posix/system_info.cpp the environment.
 #include "platform/system_info.h"
 
 #include "platform/internal/system_calls.h"

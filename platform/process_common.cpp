@@ -1,3 +1,7 @@
+// The shared part of the process service (process.h): the command line's
+// test replacement, or else the backend's command line
+// (internal/system_calls.h). The backends, posix/process.cpp and
+// win32/process.cpp, also implement ProgramFilePath whole.
 #include "platform/process.h"
 
 #include "platform/internal/system_calls.h"

@@ -1,3 +1,7 @@
+// The shared part of the COM service (com.h): the call counts and the
+// injected failure. The initialisation itself is the backend's
+// (internal/system_calls.h): win32/com.cpp calls COM, posix/com.cpp has none
+// to call.
 #include "platform/com.h"
 
 #include <atomic>
