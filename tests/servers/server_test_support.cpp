@@ -46,6 +46,32 @@ int32_t FreePort(int32_t type) {
   return port;
 }
 
+bool Ipv6LoopbackAvailable(int32_t type, std::string* why) {
+  const SocketHandle s = SocketCreate(kAfInet6, type, type == kSockStream ? kIpprotoTcp : kIpprotoUdp);
+  if (s == kInvalidSocket) {
+    *why = "this system has no IPv6 sockets (error " + std::to_string(SocketLastError()) + ")";
+    return false;
+  }
+  const bool bound = SocketBind(s, Ipv6Loopback(0)) == 0;
+  if (!bound) *why = "this machine has no ::1 (bind error " + std::to_string(SocketLastError()) + ")";
+  SocketClose(s);
+  return bound;
+}
+
+int32_t FreePort6(int32_t type) {
+  SocketHandle s = SocketCreate(kAfInet6, type, type == kSockStream ? kIpprotoTcp : kIpprotoUdp);
+  if (s == kInvalidSocket) return -1;
+  int32_t port = -1;
+  if (SocketBind(s, Ipv6Loopback(0)) == 0) port = SocketLocalPort(s);
+  SocketClose(s);
+  return port;
+}
+
+TestClient::TestClient(const SocketAddress& target) {
+  socket_ = SocketCreate(target.family, kSockStream, kIpprotoTcp);
+  connected_ = socket_ != kInvalidSocket && SocketConnect(socket_, target) == 0;
+}
+
 TestClient::TestClient(int32_t port) {
   socket_ = SocketCreate(kAfInet, kSockStream, kIpprotoTcp);
   connected_ = socket_ != kInvalidSocket && SocketConnect(socket_, Loopback(port)) == 0;
@@ -89,6 +115,12 @@ bool UdpSender::SendTo(uint32_t target, int32_t port, const std::string& bytes) 
   }
   return SocketSendTo(socket_, bytes.data(), static_cast<int32_t>(bytes.size()),
                       MakeSocketAddress(target, static_cast<uint16_t>(port))) ==
+         static_cast<int32_t>(bytes.size());
+}
+
+bool UdpSender::SendTo(const SocketAddress& target, const std::string& bytes) {
+  if (socket_ == kInvalidSocket) socket_ = SocketCreate(target.family, kSockDgram, kIpprotoUdp);
+  return SocketSendTo(socket_, bytes.data(), static_cast<int32_t>(bytes.size()), target) ==
          static_cast<int32_t>(bytes.size());
 }
 

@@ -26,6 +26,12 @@ int32_t FreePort(int32_t type);
 inline constexpr uint32_t kLoopback1 = 0x7F000001;
 inline constexpr uint32_t kLoopback2 = 0x7F000002;
 
+// Whether this machine has the IPv6 loopback address (::1) for sockets of
+// `type`; when not, `why` says so for the test's skip.
+bool Ipv6LoopbackAvailable(int32_t type, std::string* why);
+// A port on ::1 that was free a moment ago for `type`.
+int32_t FreePort6(int32_t type);
+
 // A connected TCP client on 127.0.0.1. Closed by the destructor.
 class TestClient {
  public:
@@ -33,6 +39,8 @@ class TestClient {
   // Connects to `target` (host order) from the local address `source`
   // (host order; 0: the system's choice).
   TestClient(int32_t port, uint32_t target, uint32_t source);
+  // Connects to `target`, IPv4 or IPv6, from the system's choice of address.
+  explicit TestClient(const SocketAddress& target);
   ~TestClient();
   TestClient(const TestClient&) = delete;
   TestClient& operator=(const TestClient&) = delete;
@@ -56,6 +64,8 @@ class UdpSender {
   bool Send(int32_t port, const std::string& bytes) { return SendTo(kLoopback1, port, bytes); }
   // To `target` (host order).
   bool SendTo(uint32_t target, int32_t port, const std::string& bytes);
+  // To `target`, IPv4 or IPv6: the first send picks the socket's family.
+  bool SendTo(const SocketAddress& target, const std::string& bytes);
   // Sends from the local address `source` (host order), set by the first
   // Send; false when it cannot be bound.
   void SetSource(uint32_t source) { source_ = source; }

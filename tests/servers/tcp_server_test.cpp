@@ -8,6 +8,7 @@
 #include <atomic>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -795,6 +796,22 @@ class TcpPeerRulesTest : public TcpServerTest {
     for (int i = 0; i < 4; ++i) address.bytes[i] = static_cast<uint8_t>(host >> (24 - 8 * i));
     return address;
   }
+  static NetAddress Parsed(const std::string& text) {
+    NetAddress address{};
+    EXPECT_TRUE(ParseNetAddress(text.data(), text.size(), &address)) << text;
+    return address;
+  }
+  void AllowOnly(const std::string& prefix) {
+    settings.AllowedPeerCount = 1;
+    ASSERT_TRUE(ParseNetPrefix(prefix.data(), prefix.size(), &settings.AllowedPeers[0])) << prefix;
+  }
+  // Configures a TCP server on `address` and a free port of ::1, started.
+  void ServeOn(const std::string& address) {
+    settings.BindAddress = Parsed(address);
+    ASSERT_NE(Configure(kProtocolTcp, FreePort6(kSockStream)), nullptr);
+    AddConsumer();
+    ASSERT_TRUE(WaitLog(Info(Listening())));
+  }
   void Allow(uint32_t host) {
     settings.AllowedPeerCount = 1;
     settings.AllowedPeers[0] = NetPrefix{V4(host), 32};
@@ -943,6 +960,77 @@ TEST_F(TcpPeerRulesTest, FloodOfRefusalsWritesAFewLinesThatCountEveryOne) {
   EXPECT_GE(lines, 2u);
   EXPECT_TRUE(host.Deliveries().empty());
   EXPECT_TRUE(host.Feedbacks().empty());
+}
+
+TEST_F(TcpPeerRulesTest, Ipv6LoopbackIsServedAndItsPeersNamedInTheirUsualText) {
+  std::string why;
+  if (!Ipv6LoopbackAvailable(kSockStream, &why)) GTEST_SKIP() << why;
+  // The hook may still run after the body (the count of delivered bytes is
+  // recorded before it), so what it writes outlives the body.
+  struct Senders {
+    std::mutex mutex;
+    std::vector<std::string> texts;
+  };
+  const auto senders = std::make_shared<Senders>();
+  host.SetDeliverHook([senders](const InputDataRecord&) {
+    char text[kPeerTextCapacity];
+    CopyDeliveryPeer(text, sizeof text);
+    std::lock_guard<std::mutex> guard(senders->mutex);
+    senders->texts.emplace_back(text);
+  });
+  ServeOn("::1");
+  {
+    TestClient v4(port, kLoopback1, 0);
+    EXPECT_FALSE(v4.connected()) << "127.0.0.1 reached a server bound to ::1";
+    TestClient v6(Ipv6Loopback(static_cast<uint16_t>(port)));
+    ASSERT_TRUE(v6.connected());
+    ASSERT_TRUE(v6.Send("six"));
+    ASSERT_TRUE(host.WaitForDeliveredBytes(3));
+    EXPECT_TRUE(WaitLog(ConnectedFrom("::1")));
+  }
+  EXPECT_TRUE(WaitLog(Info("TCP client connection closed from ::1.")));
+  {
+    std::lock_guard<std::mutex> guard(senders->mutex);
+    ASSERT_EQ(senders->texts.size(), 1u);
+    EXPECT_EQ(senders->texts[0].rfind("[::1]:", 0), 0u) << senders->texts[0];
+    EXPECT_GT(std::stoi(senders->texts[0].substr(6)), 0) << senders->texts[0];
+  }
+
+  // IPv6 prefixes in the allow-list: another one refuses ::1, its own admits it.
+  AllowOnly("fd00::/8");
+  plugin.ApplySettings(settings);
+  {
+    TestClient outsider(Ipv6Loopback(static_cast<uint16_t>(port)));
+    ASSERT_TRUE(outsider.connected());
+    ASSERT_TRUE(outsider.Send("not this"));
+    EXPECT_TRUE(outsider.WaitClosedByServer(seconds(5)));
+    EXPECT_TRUE(WaitLog(Refused("::1", "Not an allowed peer.")));
+  }
+  AllowOnly("::1/128");
+  plugin.ApplySettings(settings);
+  TestClient insider(Ipv6Loopback(static_cast<uint16_t>(port)));
+  ASSERT_TRUE(insider.Send("!"));
+  ASSERT_TRUE(host.WaitForDeliveredBytes(4));
+  EXPECT_EQ(host.DeliveredBytes(), "six!");
+}
+
+// "::" serves IPv4 peers too (dual-stack), under their IPv4 text, and the
+// allow-list's IPv4 entries apply to them.
+TEST_F(TcpPeerRulesTest, EveryIpv6AddressServesIpv4PeersAsTheIpv4AddressesTheyAre) {
+  std::string why;
+  if (!Ipv6LoopbackAvailable(kSockStream, &why)) GTEST_SKIP() << why;
+  AllowOnly("127.0.0.1/32");
+  ServeOn("::");
+  TestClient v4(port, kLoopback1, kLoopback1);
+  ASSERT_TRUE(v4.connected());
+  ASSERT_TRUE(v4.Send("four"));
+  ASSERT_TRUE(host.WaitForDeliveredBytes(4));
+  EXPECT_TRUE(WaitLog(ConnectedFrom("127.0.0.1")));
+  TestClient v6(Ipv6Loopback(static_cast<uint16_t>(port)));
+  ASSERT_TRUE(v6.connected());
+  EXPECT_TRUE(v6.WaitClosedByServer(seconds(5)));
+  EXPECT_TRUE(WaitLog(Refused("::1", "Not an allowed peer.")));
+  EXPECT_EQ(host.DeliveredBytes(), "four");
 }
 
 }  // namespace peers

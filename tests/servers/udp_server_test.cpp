@@ -4,6 +4,9 @@
 // are a contract with stored logs (plugin/servers/socket_error_text.h).
 #include <gtest/gtest.h>
 
+#include <memory>
+#include <mutex>
+
 #include <algorithm>
 #include <string>
 
@@ -198,6 +201,46 @@ TEST_F(UdpServerTest, BoundServerAndAllowListDropOtherDatagramsUnseen) {
   ASSERT_TRUE(fromOne.SendTo(kLoopback1, port, "now"));
   ASSERT_TRUE(host.WaitForDeliveredBytes(10));
   EXPECT_EQ(host.DeliveredBytes(), "insidernow");
+}
+
+TEST_F(UdpServerTest, Ipv6LoopbackIsServedAndItsSendersNamedInTheirUsualText) {
+  std::string why;
+  if (!Ipv6LoopbackAvailable(kSockDgram, &why)) GTEST_SKIP() << why;
+  const std::string loopback = "::1";
+  ASSERT_TRUE(ParseNetAddress(loopback.data(), loopback.size(), &settings.BindAddress));
+  // The hook may still run after the body (the count of delivered bytes is
+  // recorded before it), so what it writes outlives the body.
+  struct Senders {
+    std::mutex mutex;
+    std::vector<std::string> texts;
+  };
+  const auto senders = std::make_shared<Senders>();
+  host.SetDeliverHook([senders](const InputDataRecord&) {
+    char text[kPeerTextCapacity];
+    CopyDeliveryPeer(text, sizeof text);
+    std::lock_guard<std::mutex> guard(senders->mutex);
+    senders->texts.emplace_back(text);
+  });
+  ASSERT_NE(Configure(kProtocolUdp, FreePort6(kSockDgram)), nullptr);
+  AddConsumer();
+  ASSERT_TRUE(WaitLog(Info(Waiting())));
+  UdpSender v6;
+  ASSERT_TRUE(v6.SendTo(Ipv6Loopback(static_cast<uint16_t>(port)), "six"));
+  ASSERT_TRUE(host.WaitForDeliveredBytes(3));
+  EXPECT_TRUE(WaitLog(Info("Received data from UDP client:::1.")));
+  {
+    std::lock_guard<std::mutex> guard(senders->mutex);
+    ASSERT_EQ(senders->texts.size(), 1u);
+    EXPECT_EQ(senders->texts[0].rfind("[::1]:", 0), 0u) << senders->texts[0];
+  }
+  // An IPv6 prefix that does not hold ::1: dropped unseen.
+  settings.AllowedPeerCount = 1;
+  ASSERT_TRUE(ParseNetPrefix("fd00::/8", 8, &settings.AllowedPeers[0]));
+  plugin.ApplySettings(settings);
+  ASSERT_TRUE(v6.SendTo(Ipv6Loopback(static_cast<uint16_t>(port)), "dropped"));
+  EXPECT_TRUE(WaitLog(Error("Refused UDP data to Port : " + P() + " from ::1. Not an allowed peer.")));
+  EXPECT_EQ(host.DeliveredBytes(), "six");
+  EXPECT_EQ(host.Feedbacks().size(), 1u);
 }
 
 }  // namespace

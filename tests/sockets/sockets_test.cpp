@@ -851,6 +851,88 @@ TEST_F(SocketsTest, DescriptorsAboveTenTwentyThreeWork) {
 }
 #endif
 
+// IPv6 through the same calls: "::1" end to end, "::" taking IPv4 peers as
+// mapped addresses, and addresses of the other family refused.
+TEST_F(SocketsTest, Ipv6SocketsServeTheirFamilyAndIpv4ThroughEveryAddress) {
+  const SocketHandle probe = SocketCreate(kAfInet6, kSockStream, kIpprotoTcp);
+  if (probe == kInvalidSocket) GTEST_SKIP() << "this system has no IPv6 sockets (error " << SocketLastError() << ")";
+  opened_.push_back(probe);
+  if (SocketBind(probe, Ipv6Loopback(0)) != 0) {
+    GTEST_SKIP() << "this machine has no ::1 (bind error " << SocketLastError() << ")";
+  }
+  const auto open6 = [&](int32_t type) {
+    const SocketHandle s = SocketCreate(kAfInet6, type, type == kSockStream ? kIpprotoTcp : kIpprotoUdp);
+    EXPECT_NE(s, kInvalidSocket) << SocketLastError();
+    opened_.push_back(s);
+    return s;
+  };
+  char text[kAddressTextCapacity];
+
+  // A stream on ::1: the peer's address and port as the client has them.
+  const SocketHandle listener = open6(kSockStream);
+  ASSERT_EQ(SocketBind(listener, Ipv6Loopback(0)), 0) << SocketLastError();
+  ASSERT_EQ(SocketListen(listener, kSomaxconn), 0) << SocketLastError();
+  const auto port = static_cast<uint16_t>(SocketLocalPort(listener));
+  const SocketHandle client = open6(kSockStream);
+  ASSERT_EQ(SocketConnect(client, Ipv6Loopback(port)), 0) << SocketLastError();
+  SocketAddress peer{};
+  const SocketHandle server = AcceptPending(listener, &peer);
+  EXPECT_EQ(peer.family, kAfInet6);
+  AddressToText(peer, text);
+  EXPECT_STREQ(text, "::1");
+  EXPECT_EQ(peer.port, HostToNetShort(static_cast<uint16_t>(SocketLocalPort(client))));
+  ASSERT_EQ(SocketSend(client, "six", 3), 3);
+  char buffer[16] = {};
+  ASSERT_EQ(SocketWaitReadable(server, kBoundMs), 1);
+  EXPECT_EQ(SocketRecv(server, buffer, sizeof buffer), 3);
+  EXPECT_STREQ(buffer, "six");
+
+  // A datagram on ::1, with its sender.
+  const SocketHandle receiver = open6(kSockDgram);
+  ASSERT_EQ(SocketBind(receiver, Ipv6Loopback(0)), 0) << SocketLastError();
+  const auto udpPort = static_cast<uint16_t>(SocketLocalPort(receiver));
+  const SocketHandle sender = open6(kSockDgram);
+  ASSERT_EQ(SocketSendTo(sender, "dgram", 5, Ipv6Loopback(udpPort)), 5) << SocketLastError();
+  ASSERT_EQ(SocketWaitReadable(receiver, kBoundMs), 1);
+  SocketAddress from{};
+  EXPECT_EQ(SocketRecvFrom(receiver, buffer, sizeof buffer, &from), 5);
+  AddressToText(from, text);
+  EXPECT_STREQ(text, "::1");
+  EXPECT_EQ(from.port, HostToNetShort(static_cast<uint16_t>(SocketLocalPort(sender))));
+
+  // "::" also takes IPv4 clients, reported as mapped addresses.
+  const SocketHandle every = open6(kSockStream);
+  ASSERT_EQ(SocketBind(every, MakeSocketAddress6({}, 0)), 0) << SocketLastError();
+  ASSERT_EQ(SocketListen(every, kSomaxconn), 0);
+  const auto everyPort = static_cast<uint16_t>(SocketLocalPort(every));
+  Connected(everyPort);
+  AcceptPending(every, &peer);
+  AddressToText(peer, text);
+  EXPECT_STREQ(text, "::ffff:127.0.0.1");
+
+  // Each socket takes addresses of its own family only.
+  const SocketHandle v4 = Open(kSockDgram);
+  EXPECT_EQ(SocketBind(v4, Ipv6Loopback(0)), -1);
+  EXPECT_EQ(SocketLastError(), kWsaEafnosupport);
+  EXPECT_EQ(SocketSendTo(v4, "x", 1, Ipv6Loopback(udpPort)), -1);
+  EXPECT_EQ(SocketLastError(), kWsaEafnosupport);
+  EXPECT_EQ(SocketSendTo(sender, "x", 1, MakeSocketAddress(kInaddrLoopback, udpPort)), -1);
+  EXPECT_EQ(SocketLastError(), kWsaEafnosupport);
+  EXPECT_EQ(SocketConnect(open6(kSockStream), MakeSocketAddress(kInaddrLoopback, port)), -1);
+  EXPECT_EQ(SocketLastError(), kWsaEafnosupport);
+
+  // Stream ports: "::" covers IPv4 as well, so 127.0.0.1 on its port is
+  // taken even before it listens; ::1 and 127.0.0.1 are apart.
+  const SocketHandle wide = open6(kSockStream);
+  ASSERT_EQ(SocketBind(wide, MakeSocketAddress6({}, 0)), 0) << SocketLastError();
+  const auto widePort = static_cast<uint16_t>(SocketLocalPort(wide));
+  EXPECT_EQ(SocketBind(Open(kSockStream), MakeSocketAddress(kInaddrLoopback, widePort)), -1);
+  EXPECT_EQ(SocketLastError(), kWsaEaddrinuse);
+  uint16_t v4Port = 0;
+  Bound(kSockStream, &v4Port);
+  EXPECT_EQ(SocketBind(open6(kSockStream), Ipv6Loopback(v4Port)), 0) << SocketLastError();
+}
+
 TEST(SocketAddressTest, ByteOrderAndDottedText) {
   const uint16_t port = HostToNetShort(0x1234);
   EXPECT_EQ(std::memcmp(&port, "\x12\x34", 2), 0);
@@ -865,6 +947,25 @@ TEST(SocketAddressTest, ByteOrderAndDottedText) {
   for (const Case& c : {Case{0xC0A80A01, "192.168.10.1"}, Case{0, "0.0.0.0"}, Case{0xFFFFFFFF, "255.255.255.255"}}) {
     char text[kAddressTextCapacity];
     AddressToText(MakeSocketAddress(c.host, 0), text);
+    EXPECT_STREQ(text, c.text);
+  }
+  struct Case6 {
+    uint8_t bytes[16];
+    const char* text;
+  };
+  const Case6 cases6[] = {
+      {{}, "::"},
+      {{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1}, "::1"},
+      {{0xfd, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 5}, "fd00::5"},
+      {{0, 1, 0, 0, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0, 0, 1}, "1:0:0:1::1"},  // the longer run of zeros
+      {{0, 1, 0, 2, 0, 3, 0, 4, 0, 5, 0, 6, 0, 7, 0, 8}, "1:2:3:4:5:6:7:8"},
+      {{0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff},
+       "ffff:ffff:ffff:ffff:ffff:ffff:ffff:ffff"},
+      {{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff, 10, 1, 2, 3}, "::ffff:10.1.2.3"},
+  };
+  for (const Case6& c : cases6) {
+    char text[kAddressTextCapacity];
+    AddressToText(MakeSocketAddress6(c.bytes, 80), text);
     EXPECT_STREQ(text, c.text);
   }
 }
