@@ -337,6 +337,35 @@ TEST_F(LanFeedHostProcess, PeerOptionsRefuseAndServeThroughTheHost) {
   EXPECT_EQ(child.out().find("\"event\":\"deliver\""), child.out().rfind("\"event\":\"deliver\"")) << "one delivery";
 }
 
+TEST_F(LanFeedHostProcess, Ipv6SessionNamesItsSenderInBrackets) {
+  const SocketHandle probe = SocketCreate(kAfInet6, kSockStream, kIpprotoTcp);
+  if (probe == kInvalidSocket) GTEST_SKIP() << "this system has no IPv6 sockets";
+  const bool hasLoopback = SocketBind(probe, Ipv6Loopback(0)) == 0;
+  const int port = hasLoopback ? SocketLocalPort(probe) : 0;
+  SocketClose(probe);
+  if (!hasLoopback) GTEST_SKIP() << "this machine has no ::1";
+  ChildProcess child;
+  StartHost(&child, {"--tcp", std::to_string(port), "--bind", "::1", "--allow", "::1", "--output", "jsonl"});
+  ASSERT_TRUE(child.WaitForOutput(
+      [](const std::string& out) { return out.find("\"property\":2,\"value\":1}\n") != std::string::npos; },
+      kStartTimeout))
+      << Dump(child);
+  const SocketHandle client = SocketCreate(kAfInet6, kSockStream, kIpprotoTcp);
+  ASSERT_EQ(SocketConnect(client, Ipv6Loopback(static_cast<uint16_t>(port))), 0) << SocketLastError();
+  const std::string peer = "\"peer\":\"[::1]:" + std::to_string(SocketLocalPort(client)) + "\"";
+  ASSERT_EQ(SocketSend(client, "six\n", 4), 4);
+  EXPECT_TRUE(child.WaitForOutput(
+      [&](const std::string& out) {
+        return out.find(peer) != std::string::npos && out.find("\"data\":\"six\\n\"") != std::string::npos &&
+               out.find("TCP client connected to Port : " + std::to_string(port) + " from ::1") != std::string::npos;
+      },
+      kStepTimeout))
+      << Dump(child);
+  SocketClose(client);
+  RequestStop(&child, StopRequest::kInterrupt);
+  EXPECT_EQ(ExitCode(&child, kStepTimeout), 0) << child.err();
+}
+
 TEST_F(LanFeedHostProcess, FramedLinesFromTwoClientsNameTheirSenders) {
   int port = FreePort(kSockStream);
   ASSERT_NE(port, 0);
