@@ -24,6 +24,9 @@
 // Cost: looking a handle up takes no lock shared between sockets; a receive
 // that finds data waiting is one system call.
 //
+// The tests' hooks into these calls (injected failures, a seam before each
+// wait) are in platform/socket_test_hooks.h.
+//
 // Thread-safety: every function may be called from any thread. On one
 // socket, at most one thread at a time may wait to receive (WaitReadable,
 // Accept, Recv, RecvFrom, RecvWithin) and at most one to send (Connect,
@@ -159,25 +162,5 @@ int32_t SocketSendTo(SocketHandle s, const void* data, int32_t length, const Soc
 // The local port of a bound socket in host order (so a socket bound to port 0
 // tells which port the system chose), or -1 (10022 when not bound).
 int32_t SocketLocalPort(SocketHandle s);
-
-// Fault injection for tests: the next `times` calls of `op` (on any thread)
-// fail with `code` without reaching the system: each sets the last error to
-// `code` and returns its failure value (SocketsStartup returns `code`). The
-// library and handle checks (10093, 10038) come first. Cleared after `times`
-// uses or by ClearSocketFaults; a code of 0 clears the fault of `op`.
-// kWait stands for the wait of SocketWaitReadable and SocketRecvWithin.
-enum class SocketOp { kStartup, kSocket, kBind, kListen, kAccept, kWait };
-void InjectSocketFault(SocketOp op, int32_t code, uint32_t times = 1);
-void ClearSocketFaults();
-
-// Test seam: while set, every call that may wait (WaitReadable, Accept, Recv,
-// RecvFrom, RecvWithin, Connect, Send, SendTo) runs `hook` with its handle on
-// its own thread once, after it has found its socket and checked that it is
-// open and right before its first system call or wait, so a test can hold a
-// call in that window while another thread closes the socket and opens new
-// ones. Null (the default) removes it. The hook must not call this service
-// for the socket it holds.
-using SocketCallHook = void (*)(SocketHandle s);
-void SetSocketCallHook(SocketCallHook hook);
 
 }  // namespace lanfeed

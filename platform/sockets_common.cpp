@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "platform/internal/socket_table.h"
+#include "platform/internal/socket_test_hooks.h"
 #include "platform/internal/unload.h"
 #include "platform/lock.h"
 #include "platform/sockets.h"
@@ -21,47 +22,13 @@ namespace lanfeed {
 
 namespace {
 
+using sockets_internal::CallSeam;
 using sockets_internal::kWouldBlock;
 using sockets_internal::NativeSocket;
 using sockets_internal::SocketEntry;
 using sockets_internal::SocketTable;
 using sockets_internal::WaitFor;
 using Pin = SocketTable::Pin;
-
-// --- Test seams ----------------------------------------------------------
-
-constexpr int kOpCount = 6;
-
-struct FaultTable {
-  StaticLock lock;
-  int32_t codes[kOpCount] = {};
-  uint32_t uses[kOpCount] = {};  // calls left to fail with the code
-  // Lets the fast path skip the lock while nothing is injected.
-  std::atomic<int> pending{0};
-};
-
-constinit FaultTable g_faults;
-FaultTable& Faults() { return g_faults; }
-
-constinit std::atomic<SocketCallHook> g_callHook{nullptr};
-
-// The call hook's place in one call that may wait: it runs once, right
-// before the call's first native operation and after the call's last check
-// that its socket is open, which is the window where a call could reach a
-// reused socket number if a close freed the native socket at once.
-class CallSeam {
- public:
-  explicit CallSeam(SocketHandle s) : handle_(s) {}
-  void Pass() {
-    if (passed_) return;
-    passed_ = true;
-    if (SocketCallHook hook = g_callHook.load(std::memory_order_acquire)) hook(handle_);
-  }
-
- private:
-  const SocketHandle handle_;
-  bool passed_ = false;
-};
 
 // --- Last error, table, look-up ------------------------------------------
 
@@ -89,7 +56,7 @@ SocketTable& Table() { return g_table; }
 
 void ReleaseAtUnload() {
   g_table.ReleaseAll();
-  g_faults.lock.Destroy();
+  sockets_internal::ReleaseSocketFaults();
 }
 
 // Pins the entry of an open handle for one call; false with the last error
@@ -318,42 +285,6 @@ int32_t SendDatagram(SocketEntry& socket, SocketHandle s, const void* data, int3
 }
 
 }  // namespace
-
-void InjectSocketFault(SocketOp op, int32_t code, uint32_t times) {
-  FaultTable& table = Faults();
-  AutoStaticLock guard(table.lock);
-  int32_t& slot = table.codes[static_cast<int>(op)];
-  if (slot != 0) table.pending.fetch_sub(1);
-  slot = times != 0 ? code : 0;
-  table.uses[static_cast<int>(op)] = times;
-  if (slot != 0) table.pending.fetch_add(1);
-}
-
-void ClearSocketFaults() {
-  FaultTable& table = Faults();
-  AutoStaticLock guard(table.lock);
-  for (int32_t& slot : table.codes) slot = 0;
-  table.pending.store(0);
-}
-
-void SetSocketCallHook(SocketCallHook hook) { g_callHook.store(hook, std::memory_order_release); }
-
-namespace sockets_internal {
-
-int32_t TakeSocketFault(SocketOp op) {
-  FaultTable& table = Faults();
-  if (table.pending.load() == 0) return 0;
-  AutoStaticLock guard(table.lock);
-  int32_t& slot = table.codes[static_cast<int>(op)];
-  const int32_t code = slot;
-  if (code != 0 && --table.uses[static_cast<int>(op)] == 0) {
-    slot = 0;
-    table.pending.fetch_sub(1);
-  }
-  return code;
-}
-
-}  // namespace sockets_internal
 
 int32_t SocketsStartup() {
   int32_t code = sockets_internal::TakeSocketFault(SocketOp::kStartup);

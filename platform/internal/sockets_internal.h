@@ -64,10 +64,6 @@ struct SocketEntry {
   SocketEntry* nextFree = nullptr;
 };
 
-// Consumes the fault injected for `op`: returns its code, or 0 when none is
-// pending. The shared calls take it right before the system call it stands for.
-int32_t TakeSocketFault(SocketOp op);
-
 // What a wait waits for.
 enum class WaitFor {
   kReadable,  // returns 1 only when the socket is readable now (SocketWaitReadable)

@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/socket_test_hooks.h"
 #include "platform/sockets.h"
 #include "platform/internal/sockets_internal.h"
 
