@@ -14,10 +14,11 @@ namespace lanfeed {
 
 // Fault injection: the next `times` calls of `op` (on any thread) fail with
 // `code` without reaching the system: each sets the last error to `code` and
-// returns its failure value (SocketsStartup returns `code`). The library and
-// handle checks (10093, 10038) come first. Cleared after `times` uses or by
-// ClearSocketFaults; a code of 0 clears the fault of `op`. kWait stands for
-// the wait of SocketWaitReadable and SocketRecvWithin.
+// returns its failure value (SocketsStartup returns `code`, SocketRecvWithin
+// kCallFailed with it). The library and handle checks (10093, 10038) come
+// first. Cleared after `times` uses or by ClearSocketFaults; a code of 0
+// clears the fault of `op`. kWait stands for the wait of SocketWaitReadable
+// and SocketRecvWithin.
 enum class SocketOp { kStartup, kSocket, kBind, kListen, kAccept, kWait };
 void InjectSocketFault(SocketOp op, int32_t code, uint32_t times = 1);
 void ClearSocketFaults();

@@ -43,11 +43,12 @@ SocketHandle FailHandle(int32_t code) {
   return kInvalidSocket;
 }
 
-// A native failure `result` (< 0) of a call on `socket`: a call that a close
-// interrupted reports 10004, whatever the system said.
-int32_t FailNative(const SocketEntry& socket, int32_t result) {
-  return Fail(socket.Closed() ? kWsaEintr : -result);
-}
+// The error number of a native failure `result` (< 0) of a call on
+// `socket`: 10004 for a call that a close interrupted, whatever the system
+// said.
+int32_t ErrorOf(const SocketEntry& socket, int32_t result) { return socket.Closed() ? kWsaEintr : -result; }
+
+int32_t FailNative(const SocketEntry& socket, int32_t result) { return Fail(ErrorOf(socket, result)); }
 
 // No socket thread outlives the servers' Uninitialize, so none can still use
 // the table when the library is unloaded, which frees it (ReleaseAtUnload).
@@ -193,57 +194,72 @@ class TimeLeft {
 };
 
 // Waits for `what` until it comes, `time` runs out or the socket is closed.
-// 1 when it came, 0 on time-out, -1 on failure (last error set; 10004 when
-// the socket was closed).
+// 1 when it came, 0 on time-out, or minus the error (-10004 when the socket
+// was closed); sets no last error.
 int32_t WaitUntil(SocketEntry& socket, WaitFor what, TimeLeft& time, CallSeam& seam) {
   for (;;) {
-    if (socket.Closed()) return Fail(kWsaEintr);
+    if (socket.Closed()) return -kWsaEintr;
     const int32_t slice = time.NextSlice();
     seam.Pass();
     const int32_t waited = sockets_internal::NativeWait(socket, what, slice);
-    if (waited < 0) return FailNative(socket, waited);
-    if (socket.Closed()) return Fail(kWsaEintr);
+    if (waited < 0) return -ErrorOf(socket, waited);
+    if (socket.Closed()) return -kWsaEintr;
     if (waited > 0) return 1;
     if (time.SliceWasAll()) return 0;
   }
 }
 
-// SocketRecvWithin once its checks have passed.
-int32_t ReceiveWithin(SocketEntry& socket, void* buffer, int32_t length, SocketAddress* from,
-                      int64_t timeout_ms, int32_t* received, CallSeam& seam) {
+SocketReceiveResult Received(int32_t count) { return {SocketReceiveResult::kReceived, count, 0}; }
+SocketReceiveResult TimedOut() { return {SocketReceiveResult::kTimedOut, 0, 0}; }
+SocketReceiveResult ReceiveFailed(int32_t code) { return {SocketReceiveResult::kReceiveFailed, 0, code}; }
+SocketReceiveResult CallFailed(int32_t code) { return {SocketReceiveResult::kCallFailed, 0, code}; }
+
+// A receive that was made, from the native result: its count or its failure.
+SocketReceiveResult ReceiveMade(int32_t result) { return result >= 0 ? Received(result) : ReceiveFailed(-result); }
+
+// SocketRecvWithin once its checks have passed; sets no last error.
+SocketReceiveResult ReceiveWithin(SocketEntry& socket, void* buffer, int32_t length, SocketAddress* from,
+                                  int64_t timeout_ms, CallSeam& seam) {
   // On a stream socket the peer is fixed and `from` is left alone, as on Windows.
   SocketAddress* sender = socket.type == kSockDgram ? from : nullptr;
   TimeLeft time(timeout_ms);
   if (timeout_ms != 0) {
     // Where the backend can, the receive itself waits: one call per block.
-    if (socket.Closed()) return Fail(kWsaEintr);
+    if (socket.Closed()) return CallFailed(kWsaEintr);
     seam.Pass();
     const int32_t result =
         sockets_internal::NativeReceiveWaiting(socket, buffer, length, sender, timeout_ms);
-    if (socket.Closed()) return Fail(kWsaEintr);
-    if (result == sockets_internal::kTimedOut) return 0;
-    if (result != kWouldBlock) {
-      *received = result < 0 ? Fail(-result) : result;
-      return 1;
-    }
+    if (socket.Closed()) return CallFailed(kWsaEintr);
+    if (result == sockets_internal::kTimedOut) return TimedOut();
+    if (result != kWouldBlock) return ReceiveMade(result);
   }
   // Else: try first, and wait only when nothing is there; never two waits
   // for one block.
   for (;;) {
-    if (socket.Closed()) return Fail(kWsaEintr);
+    if (socket.Closed()) return CallFailed(kWsaEintr);
     seam.Pass();
     const int32_t result = sockets_internal::NativeReceive(socket, buffer, length, sender);
     // A close during the receive counts as one during the wait (the shut of
     // a close would read as the peer's close).
-    if (socket.Closed()) return Fail(kWsaEintr);
-    if (result != kWouldBlock) {
-      *received = result < 0 ? Fail(-result) : result;
-      return 1;
-    }
-    if (timeout_ms == 0) return 0;
+    if (socket.Closed()) return CallFailed(kWsaEintr);
+    if (result != kWouldBlock) return ReceiveMade(result);
+    if (timeout_ms == 0) return TimedOut();
     const int32_t ready = WaitUntil(socket, WaitFor::kReceive, time, seam);
-    if (ready <= 0) return ready;
+    if (ready == 0) return TimedOut();
+    if (ready < 0) return CallFailed(-ready);
   }
+}
+
+// SocketRecvWithin without its report: the checks, then the receive.
+SocketReceiveResult CheckAndReceiveWithin(SocketHandle s, void* buffer, int32_t length, SocketAddress* from,
+                                          int64_t timeout_ms) {
+  Pin socket;
+  if (const int32_t code = Table().Find(s, socket)) return CallFailed(code);
+  // The injected wait failure stands for the wait this call may make.
+  if (const int32_t code = sockets_internal::TakeSocketFault(SocketOp::kWait)) return CallFailed(code);
+  if (const int32_t code = CheckReceive(*socket, buffer, length)) return ReceiveFailed(code);
+  CallSeam seam(s);
+  return ReceiveWithin(*socket, buffer, length, from, timeout_ms, seam);
 }
 
 int32_t SendStream(SocketEntry& socket, SocketHandle s, const void* data, int32_t length) {
@@ -257,7 +273,7 @@ int32_t SendStream(SocketEntry& socket, SocketHandle s, const void* data, int32_
     seam.Pass();
     const int32_t result = sockets_internal::NativeSend(socket, bytes + sent, length - sent, nullptr);
     if (result == kWouldBlock) {
-      if (WaitUntil(socket, WaitFor::kSend, forever, seam) < 0) return -1;
+      if (const int32_t ready = WaitUntil(socket, WaitFor::kSend, forever, seam); ready < 0) return Fail(-ready);
       continue;
     }
     if (result < 0) return FailNative(socket, result);
@@ -280,7 +296,7 @@ int32_t SendDatagram(SocketEntry& socket, SocketHandle s, const void* data, int3
       return result;
     }
     if (result != kWouldBlock) return FailNative(socket, result);
-    if (WaitUntil(socket, WaitFor::kSend, forever, seam) < 0) return -1;
+    if (const int32_t ready = WaitUntil(socket, WaitFor::kSend, forever, seam); ready < 0) return Fail(-ready);
   }
 }
 
@@ -367,7 +383,9 @@ SocketHandle SocketAccept(SocketHandle s, SocketAddress* peer) {
     SocketAddress address{};
     const int32_t result = sockets_internal::NativeAccept(*socket, &accepted, &address);
     if (result == kWouldBlock) {
-      if (WaitUntil(*socket, WaitFor::kReceive, forever, seam) < 0) return kInvalidSocket;
+      if (const int32_t ready = WaitUntil(*socket, WaitFor::kReceive, forever, seam); ready < 0) {
+        return FailHandle(-ready);
+      }
       continue;
     }
     if (result < 0) {
@@ -393,27 +411,22 @@ int32_t SocketWaitReadable(SocketHandle s, int64_t timeout_ms) {
   if (const int32_t code = sockets_internal::TakeSocketFault(SocketOp::kWait)) return Fail(code);
   TimeLeft time(timeout_ms);
   CallSeam seam(s);
-  return WaitUntil(*socket, idle ? WaitFor::kClose : WaitFor::kReadable, time, seam);
+  const int32_t ready = WaitUntil(*socket, idle ? WaitFor::kClose : WaitFor::kReadable, time, seam);
+  return ready < 0 ? Fail(-ready) : ready;
 }
 
-int32_t SocketRecvWithin(SocketHandle s, void* buffer, int32_t length, SocketAddress* from,
-                         int64_t timeout_ms, int32_t* received) {
-  Pin socket;
-  if (!Acquire(s, socket)) return -1;
-  if (received == nullptr) return Fail(kWsaEfault);
-  // The injected wait failure stands for the wait this call may make.
-  if (const int32_t code = sockets_internal::TakeSocketFault(SocketOp::kWait)) return Fail(code);
-  if (const int32_t code = CheckReceive(*socket, buffer, length)) {
-    *received = Fail(code);
-    return 1;
+SocketReceiveResult SocketRecvWithin(SocketHandle s, void* buffer, int32_t length, SocketAddress* from,
+                                     int64_t timeout_ms) {
+  const SocketReceiveResult result = CheckAndReceiveWithin(s, buffer, length, from, timeout_ms);
+  if (result.outcome == SocketReceiveResult::kReceiveFailed || result.outcome == SocketReceiveResult::kCallFailed) {
+    sockets_internal::NativeSetLastError(result.error);
   }
-  CallSeam seam(s);
-  return ReceiveWithin(*socket, buffer, length, from, timeout_ms, received, seam);
+  return result;
 }
 
 int32_t SocketRecvFrom(SocketHandle s, void* buffer, int32_t length, SocketAddress* from) {
-  int32_t received = -1;
-  return SocketRecvWithin(s, buffer, length, from, -1, &received) < 0 ? -1 : received;
+  const SocketReceiveResult result = SocketRecvWithin(s, buffer, length, from, -1);
+  return result.outcome == SocketReceiveResult::kReceived ? result.count : -1;
 }
 
 // A receive is a receive-from that does not ask for the sender: on a stream
@@ -437,7 +450,7 @@ int32_t SocketConnect(SocketHandle s, const SocketAddress& address) {
   TimeLeft forever(-1);
   int32_t result = sockets_internal::NativeConnect(*socket, address);
   while (result == kWouldBlock) {
-    if (WaitUntil(*socket, WaitFor::kSend, forever, seam) < 0) return -1;
+    if (const int32_t ready = WaitUntil(*socket, WaitFor::kSend, forever, seam); ready < 0) return Fail(-ready);
     result = sockets_internal::NativeConnectResult(*socket);
   }
   if (result < 0 || socket->Closed()) return FailNative(*socket, result < 0 ? result : -kWsaEintr);
