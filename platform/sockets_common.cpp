@@ -1,16 +1,14 @@
 // The shared part of the sockets service: every call of platform/sockets.h
-// on top of the handle table and a backend's native operations
-// (sockets_internal.h). Here live the library count, the handle look-up
-// around each call, the argument and state checks (in the order callers can
-// tell apart: library, handle, injected fault, arguments), the last error,
-// the test seams, and the loops that try an operation and wait until it can
-// go on. Every such loop tries first, so an operation that can proceed costs
-// one native call and no wait; where the backend can wait inside the receive
-// itself (NativeReceiveWaiting), a receive costs one call either way.
-#include <atomic>
+// on top of the handle table, the checks around each call
+// (internal/socket_checks.h) and a backend's native operations
+// (sockets_internal.h). Here live the library count and the loops that try
+// an operation and wait until it can go on. Every such loop tries first, so
+// an operation that can proceed costs one native call and no wait; where the
+// backend can wait inside the receive itself (NativeReceiveWaiting), a
+// receive costs one call either way.
 #include <climits>
-#include <cstring>
 
+#include "platform/internal/socket_checks.h"
 #include "platform/internal/socket_table.h"
 #include "platform/internal/socket_test_hooks.h"
 #include "platform/internal/unload.h"
@@ -22,138 +20,32 @@ namespace lanfeed {
 
 namespace {
 
+using sockets_internal::Acquire;
+using sockets_internal::BadBuffer;
 using sockets_internal::CallSeam;
+using sockets_internal::CheckAccept;
+using sockets_internal::CheckBind;
+using sockets_internal::CheckConnect;
+using sockets_internal::CheckCreate;
+using sockets_internal::CheckListen;
+using sockets_internal::CheckReceive;
+using sockets_internal::ErrorOf;
+using sockets_internal::Fail;
+using sockets_internal::FailHandle;
+using sockets_internal::FailNative;
+using sockets_internal::Register;
+using sockets_internal::Table;
 using sockets_internal::kWouldBlock;
 using sockets_internal::NativeSocket;
 using sockets_internal::SocketEntry;
 using sockets_internal::SocketTable;
+using sockets_internal::StreamPortTaken;
 using sockets_internal::WaitFor;
 using Pin = SocketTable::Pin;
 
-// --- Last error, table, look-up ------------------------------------------
-
-// Sets the calling thread's last error and returns -1 for the callers' use.
-int32_t Fail(int32_t code) {
-  sockets_internal::NativeSetLastError(code);
-  return -1;
-}
-
-SocketHandle FailHandle(int32_t code) {
-  Fail(code);
-  return kInvalidSocket;
-}
-
-// The error number of a native failure `result` (< 0) of a call on
-// `socket`: 10004 for a call that a close interrupted, whatever the system
-// said.
-int32_t ErrorOf(const SocketEntry& socket, int32_t result) { return socket.Closed() ? kWsaEintr : -result; }
-
-int32_t FailNative(const SocketEntry& socket, int32_t result) { return Fail(ErrorOf(socket, result)); }
-
-// No socket thread outlives the servers' Uninitialize, so none can still use
-// the table when the library is unloaded, which frees it (ReleaseAtUnload).
-constinit SocketTable g_table;
-SocketTable& Table() { return g_table; }
-
 void ReleaseAtUnload() {
-  g_table.ReleaseAll();
+  Table().ReleaseAll();
   sockets_internal::ReleaseSocketFaults();
-}
-
-// Pins the entry of an open handle for one call; false with the last error
-// set when the library is not started or the handle is not open.
-bool Acquire(SocketHandle s, Pin& pin) {
-  if (const int32_t code = Table().Find(s, pin)) {
-    Fail(code);
-    return false;
-  }
-  return true;
-}
-
-// Takes ownership of `native` and enters it into the table. The caller keeps
-// the system's library started meanwhile (a Hold, or the pin of the
-// listening socket that accepted `native`), so a refused socket is released
-// while the library still runs.
-SocketHandle Register(NativeSocket* native, int32_t family, int32_t type, bool connected) {
-  SocketHandle handle = kInvalidSocket;
-  if (const int32_t code = Table().Add(native, family, type, connected, handle)) {
-    sockets_internal::NativeRelease(native);
-    return FailHandle(code);
-  }
-  return handle;
-}
-
-// --- Checks before the system call ---------------------------------------
-
-bool BadBuffer(const void* buffer, int32_t length) { return length < 0 || (buffer == nullptr && length > 0); }
-
-int32_t CheckCreate(bool started, int32_t family, int32_t type) {
-  if (!started) return kWsaNotinitialised;
-  if (const int32_t code = sockets_internal::TakeSocketFault(SocketOp::kSocket)) return code;
-  if (family != kAfInet && family != kAfInet6) return kWsaEafnosupport;
-  if (type != kSockStream && type != kSockDgram) return kWsaEsocktnosupport;
-  return 0;
-}
-
-int32_t CheckBind(const SocketEntry& socket, const SocketAddress& address) {
-  if (const int32_t code = sockets_internal::TakeSocketFault(SocketOp::kBind)) return code;
-  if (address.family != socket.family) return kWsaEafnosupport;
-  if (socket.bound) return kWsaEinval;
-  return 0;
-}
-
-int32_t CheckListen(const SocketEntry& socket) {
-  if (const int32_t code = sockets_internal::TakeSocketFault(SocketOp::kListen)) return code;
-  if (socket.type != kSockStream) return kWsaEopnotsupp;
-  if (socket.connected) return kWsaEisconn;
-  // Linux would pick a port itself; Windows refuses.
-  if (!socket.bound) return kWsaEinval;
-  return 0;
-}
-
-int32_t CheckAccept(const SocketEntry& socket) {
-  if (const int32_t code = sockets_internal::TakeSocketFault(SocketOp::kAccept)) return code;
-  if (!socket.listening) return kWsaEinval;
-  return 0;
-}
-
-int32_t CheckConnect(const SocketEntry& socket, const SocketAddress& address) {
-  if (address.family != socket.family) return kWsaEafnosupport;
-  if (socket.listening) return kWsaEinval;
-  return 0;
-}
-
-// What a receive refuses before it tries: 0 or the error number.
-int32_t CheckReceive(const SocketEntry& socket, const void* buffer, int32_t length) {
-  if (BadBuffer(buffer, length)) return kWsaEfault;
-  if (socket.type == kSockStream) return socket.connected ? 0 : kWsaEnotconn;
-  return socket.bound ? 0 : kWsaEinval;
-}
-
-// Whether two bound addresses of stream sockets cover a common local
-// address: the same family and one of them every address or both the same,
-// or an IPv6 socket bound to every address (dual-stack, so IPv4 too) and
-// any IPv4 one.
-bool BindsOverlap(const SocketAddress& a, const SocketAddress& b) {
-  if (a.family == b.family) {
-    return IsAnyAddress(a) || IsAnyAddress(b) || std::memcmp(a.address, b.address, sizeof a.address) == 0;
-  }
-  const SocketAddress& v6 = a.family == kAfInet6 ? a : b;
-  return IsAnyAddress(v6);
-}
-
-// Whether binding `socket` to `address` would share a stream port with
-// another of our sockets. Address reuse (which the POSIX backend turns on so that a
-// restarted listener can bind while old connections close) would let two
-// stream sockets bind one port as long as neither listens yet; Windows
-// refuses the second bind.
-bool StreamPortTaken(const SocketTable::OpenEntries& open, const SocketEntry& socket,
-                     const SocketAddress& address) {
-  if (socket.type != kSockStream || address.port == 0) return false;
-  return open.Any([&](const SocketEntry& other) {
-    return &other != &socket && other.type == kSockStream && other.bindAddress.family != 0 &&
-           other.bindAddress.port == address.port && BindsOverlap(other.bindAddress, address);
-  });
 }
 
 // --- Waiting -------------------------------------------------------------
