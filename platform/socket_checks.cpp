@@ -14,6 +14,8 @@ namespace {
 // The table lives as long as the library; the unload frees what it holds.
 constinit SocketTable g_table;
 
+bool BadBuffer(const void* buffer, int32_t length) { return length < 0 || (buffer == nullptr && length > 0); }
+
 // Whether two bound addresses of stream sockets cover a common local
 // address: the same family and one of them every address or both the same,
 // or an IPv6 socket bound to every address (dual-stack, so IPv4 too) and
@@ -63,8 +65,6 @@ SocketHandle Register(NativeSocket* native, int32_t family, int32_t type, bool c
   return handle;
 }
 
-bool BadBuffer(const void* buffer, int32_t length) { return length < 0 || (buffer == nullptr && length > 0); }
-
 int32_t CheckCreate(bool started, int32_t family, int32_t type) {
   if (!started) return kWsaNotinitialised;
   if (const int32_t code = TakeSocketFault(SocketOp::kSocket)) return code;
@@ -105,6 +105,17 @@ int32_t CheckReceive(const SocketEntry& socket, const void* buffer, int32_t leng
   if (BadBuffer(buffer, length)) return kWsaEfault;
   if (socket.type == kSockStream) return socket.connected ? 0 : kWsaEnotconn;
   return socket.bound ? 0 : kWsaEinval;
+}
+
+int32_t CheckSend(const SocketEntry& socket, const void* data, int32_t length) {
+  if (BadBuffer(data, length)) return kWsaEfault;
+  return socket.connected ? 0 : kWsaEnotconn;
+}
+
+int32_t CheckSendTo(const SocketEntry& socket, const void* data, int32_t length, const SocketAddress& to) {
+  if (BadBuffer(data, length)) return kWsaEfault;
+  if (socket.type == kSockStream) return socket.connected ? 0 : kWsaEnotconn;
+  return to.family == socket.family ? 0 : kWsaEafnosupport;
 }
 
 bool StreamPortTaken(const SocketTable::OpenEntries& open, const SocketEntry& socket,

@@ -33,8 +33,8 @@ int32_t ErrorOf(const SocketEntry& socket, int32_t result);
 // Fail(ErrorOf(socket, result)).
 int32_t FailNative(const SocketEntry& socket, int32_t result);
 // A result in the native operations' form (>= 0, or minus the error
-// number) as the calls return it: the value itself, or -1 with the last
-// error set.
+// number), as the wait loops return it (internal/socket_waits.h), as the
+// calls return it: the value itself, or -1 with the last error set.
 int32_t Report(int32_t result);
 
 // --- The table and the look-up -------------------------------------------
@@ -54,11 +54,8 @@ bool Acquire(SocketHandle s, SocketTable::Pin& pin);
 SocketHandle Register(NativeSocket* native, int32_t family, int32_t type, bool connected);
 
 // --- Checks before the system call ---------------------------------------
-// Each takes its operation's injected fault first, where there is one.
-
-// Whether `buffer` and `length` cannot be a buffer: a negative length, or no
-// buffer for a positive one (10014).
-bool BadBuffer(const void* buffer, int32_t length);
+// Where the operation has an injected fault (SocketOp), each takes it before
+// checking arguments and state.
 
 // `started`: whether the library runs.
 int32_t CheckCreate(bool started, int32_t family, int32_t type);
@@ -68,6 +65,12 @@ int32_t CheckAccept(const SocketEntry& socket);
 int32_t CheckConnect(const SocketEntry& socket, const SocketAddress& address);
 // What a receive refuses before it tries (no fault: kWait belongs to the wait).
 int32_t CheckReceive(const SocketEntry& socket, const void* buffer, int32_t length);
+// SocketSend: on a connected socket of either type.
+int32_t CheckSend(const SocketEntry& socket, const void* data, int32_t length);
+// SocketSendTo: a stream socket sends to its peer and ignores `to`; a
+// datagram socket to `to`, of its own family.
+int32_t CheckSendTo(const SocketEntry& socket, const void* data, int32_t length, const SocketAddress& to);
+
 // Whether binding `socket` to `address` would share a stream port with
 // another open socket (`open`, read under the table's lock). Address reuse
 // (which the POSIX backend turns on so that a restarted listener can bind
