@@ -48,7 +48,7 @@ int32_t Report(int32_t result) { return result < 0 ? Fail(-result) : result; }
 
 SocketTable& Table() { return g_table; }
 
-bool Acquire(SocketHandle s, SocketTable::Pin& pin) {
+bool PinOrFail(SocketHandle s, SocketTable::Pin& pin) {
   if (const int32_t code = Table().Find(s, pin)) {
     Fail(code);
     return false;

@@ -82,7 +82,7 @@ SocketHandle SocketCreate(int32_t family, int32_t type, int32_t protocol) {
 
 int32_t SocketBind(SocketHandle s, const SocketAddress& address) {
   Pin socket;
-  if (!Acquire(s, socket)) return -1;
+  if (!PinOrFail(s, socket)) return -1;
   if (const int32_t code = CheckBind(*socket, address)) return Fail(code);
   // Under the table lock, so that two binds cannot both pass the port check.
   return Table().WithLock([&](const SocketTable::OpenEntries& open) -> int32_t {
@@ -99,7 +99,7 @@ int32_t SocketBind(SocketHandle s, const SocketAddress& address) {
 
 int32_t SocketListen(SocketHandle s, int32_t backlog) {
   Pin socket;
-  if (!Acquire(s, socket)) return -1;
+  if (!PinOrFail(s, socket)) return -1;
   if (const int32_t code = CheckListen(*socket)) return Fail(code);
   if (const int32_t result = NativeListen(*socket, backlog < 0 ? 0 : backlog); result < 0) {
     return FailNative(*socket, result);
@@ -110,7 +110,7 @@ int32_t SocketListen(SocketHandle s, int32_t backlog) {
 
 SocketHandle SocketAccept(SocketHandle s, SocketAddress* peer) {
   Pin socket;
-  if (!Acquire(s, socket)) return kInvalidSocket;
+  if (!PinOrFail(s, socket)) return kInvalidSocket;
   if (const int32_t code = CheckAccept(*socket)) return FailHandle(code);
   CallSeam seam(s);
   NativeSocket* accepted = nullptr;
@@ -125,7 +125,7 @@ SocketHandle SocketAccept(SocketHandle s, SocketAddress* peer) {
 
 int32_t SocketWaitReadable(SocketHandle s, int64_t timeout_ms) {
   Pin socket;
-  if (!Acquire(s, socket)) return -1;
+  if (!PinOrFail(s, socket)) return -1;
   // A stream socket that neither listens nor is connected can never become
   // readable on Windows; Linux would report it hung up at once.
   const bool idle = socket->type == kSockStream && !socket->listening && !socket->connected;
@@ -161,7 +161,7 @@ int32_t SocketClose(SocketHandle s) {
 
 int32_t SocketConnect(SocketHandle s, const SocketAddress& address) {
   Pin socket;
-  if (!Acquire(s, socket)) return -1;
+  if (!PinOrFail(s, socket)) return -1;
   if (const int32_t code = CheckConnect(*socket, address)) return Fail(code);
   CallSeam seam(s);
   if (const int32_t result = ConnectWaiting(*socket, address, seam); result < 0) return Fail(-result);
@@ -172,7 +172,7 @@ int32_t SocketConnect(SocketHandle s, const SocketAddress& address) {
 
 int32_t SocketSend(SocketHandle s, const void* data, int32_t length) {
   Pin socket;
-  if (!Acquire(s, socket)) return -1;
+  if (!PinOrFail(s, socket)) return -1;
   if (const int32_t code = CheckSend(*socket, data, length)) return Fail(code);
   CallSeam seam(s);
   if (socket->type == kSockStream) return Report(SendStream(*socket, data, length, seam));
@@ -181,7 +181,7 @@ int32_t SocketSend(SocketHandle s, const void* data, int32_t length) {
 
 int32_t SocketSendTo(SocketHandle s, const void* data, int32_t length, const SocketAddress& to) {
   Pin socket;
-  if (!Acquire(s, socket)) return -1;
+  if (!PinOrFail(s, socket)) return -1;
   if (const int32_t code = CheckSendTo(*socket, data, length, to)) return Fail(code);
   CallSeam seam(s);
   if (socket->type == kSockStream) return Report(SendStream(*socket, data, length, seam));
@@ -193,7 +193,7 @@ int32_t SocketSendTo(SocketHandle s, const void* data, int32_t length, const Soc
 
 int32_t SocketLocalPort(SocketHandle s) {
   Pin socket;
-  if (!Acquire(s, socket)) return -1;
+  if (!PinOrFail(s, socket)) return -1;
   if (!socket->bound) return Fail(kWsaEinval);
   const int32_t result = NativeLocalPort(*socket);
   return result < 0 ? FailNative(*socket, result) : result;

@@ -8,8 +8,8 @@
 // handle (10038), injected fault (internal/socket_test_hooks.h), arguments
 // and state. The Check functions return 0 or the Windows Sockets number of
 // the failure and set nothing; the last error is set only by the Fail
-// functions and Report, and by Acquire and Register, which report their own
-// failures.
+// functions and Report, and by PinOrFail and Register, which report their
+// own failures.
 #pragma once
 
 #include <cstdint>
@@ -45,7 +45,7 @@ int32_t Report(int32_t result);
 SocketTable& Table();
 // Pins the entry of an open handle for one call; false with the last error
 // set when the library is not started or the handle is not open.
-bool Acquire(SocketHandle s, SocketTable::Pin& pin);
+bool PinOrFail(SocketHandle s, SocketTable::Pin& pin);
 // Takes ownership of `native` and enters it into the table: its new handle,
 // or kInvalidSocket with the last error set and `native` released. The
 // caller keeps the system's library started meanwhile (a Hold, or the pin of
