@@ -7,7 +7,7 @@
 // A call checks in the order callers can tell apart: library (10093),
 // handle (10038), injected fault (internal/socket_test_hooks.h), arguments
 // and state. The Check functions return 0 or the Windows Sockets number of
-// the failure and set nothing; the last error is set only by the Fail
+// the failure and set no last error; the last error is set only by the Fail
 // functions and Report, and by PinOrFail and Register, which report their
 // own failures.
 #pragma once
