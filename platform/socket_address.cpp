@@ -1,3 +1,5 @@
+// Socket addresses of the sockets service (socket_address.h): byte order,
+// the addresses built from their parts and their usual text.
 #include "platform/socket_address.h"
 
 #include <bit>

@@ -1,3 +1,5 @@
+// The handle table of the sockets service (internal/socket_table.h): its
+// slots, entries and counts, and how a pin, a close and a cleanup change them.
 #include "platform/internal/socket_table.h"
 
 #include <limits>

@@ -24,6 +24,9 @@
 // Cost: looking a handle up takes no lock shared between sockets; a receive
 // that finds data waiting is one system call.
 //
+// The tests' hooks into these calls (injected failures, a seam before each
+// wait) are in platform/socket_test_hooks.h.
+//
 // Thread-safety: every function may be called from any thread. On one
 // socket, at most one thread at a time may wait to receive (WaitReadable,
 // Accept, Recv, RecvFrom, RecvWithin) and at most one to send (Connect,
@@ -130,22 +133,42 @@ int32_t SocketRecv(SocketHandle s, void* buffer, int32_t length);
 // are discarded). Returns the byte count (0 for an empty datagram) or -1;
 // 10022 when the socket is not bound. Fills `from` when given.
 int32_t SocketRecvFrom(SocketHandle s, void* buffer, int32_t length, SocketAddress* from);
+
+// What SocketRecvWithin did, in one value. Each outcome sets the fields it
+// names and leaves the others 0, so `error` is never a leftover of an
+// earlier call and `count` never stands for a failure.
+struct SocketReceiveResult {
+  enum Outcome : int32_t {
+    // A receive was made: `count` bytes (0 when the peer closed the stream,
+    // or for an empty datagram).
+    kReceived,
+    // The time-out passed with nothing received.
+    kTimedOut,
+    // The receive failed, or SocketRecvFrom's checks refused it before it
+    // began (10014, 10057, 10022); `error` tells why (10040: a datagram
+    // longer than the buffer, whose bytes are discarded; 10054: the
+    // connection was reset). A datagram socket goes on with the next one.
+    kReceiveFailed,
+    // The call or its wait failed: `error` is 10004 when the socket was
+    // closed meanwhile (even during a receive, whose data is then dropped as
+    // a blocking receive drops it), 10038 and 10093 as for any call, or the
+    // wait's own failure.
+    kCallFailed,
+  };
+  Outcome outcome;
+  int32_t count;
+  int32_t error;
+};
+
 // A receive that waits only when nothing is there to receive: it tries
 // SocketRecvFrom's receive at once and, only when no data, datagram or close
 // of the peer is pending, waits for one for at most `timeout_ms` (< 0: no
-// limit), counted from when that wait begins, then receives.
-// Returns what SocketWaitReadable would have returned before that receive:
-// 1 when a receive was made, with its result in `*received` exactly as
-// SocketRecvFrom returns it (a count, 0 when the peer closed or for an empty
-// datagram, -1 with the last error set); 0 when the time-out passed with
-// nothing received; -1 when the call or its wait failed (10004 when the
-// socket was closed meanwhile, even during a receive, whose data is then
-// dropped as a blocking receive drops it; 10038 and 10093 as for any call).
-// The checks SocketRecvFrom makes before receiving (10014, 10057, 10022)
-// report a failed receive: 1, with `*received` -1. `received` must not be
-// null (10014).
-int32_t SocketRecvWithin(SocketHandle s, void* buffer, int32_t length, SocketAddress* from,
-                         int64_t timeout_ms, int32_t* received);
+// limit), counted from when that wait begins, then receives. `from` as for
+// SocketRecvFrom. Both failed outcomes also set the last error to `error`,
+// as every failed call does; the others leave it as it was.
+SocketReceiveResult SocketRecvWithin(SocketHandle s, void* buffer, int32_t length, SocketAddress* from,
+                                     int64_t timeout_ms);
+
 // Closes the socket and wakes every thread waiting on it. Returns 0 or -1.
 int32_t SocketClose(SocketHandle s);
 
@@ -159,25 +182,5 @@ int32_t SocketSendTo(SocketHandle s, const void* data, int32_t length, const Soc
 // The local port of a bound socket in host order (so a socket bound to port 0
 // tells which port the system chose), or -1 (10022 when not bound).
 int32_t SocketLocalPort(SocketHandle s);
-
-// Fault injection for tests: the next `times` calls of `op` (on any thread)
-// fail with `code` without reaching the system: each sets the last error to
-// `code` and returns its failure value (SocketsStartup returns `code`). The
-// library and handle checks (10093, 10038) come first. Cleared after `times`
-// uses or by ClearSocketFaults; a code of 0 clears the fault of `op`.
-// kWait stands for the wait of SocketWaitReadable and SocketRecvWithin.
-enum class SocketOp { kStartup, kSocket, kBind, kListen, kAccept, kWait };
-void InjectSocketFault(SocketOp op, int32_t code, uint32_t times = 1);
-void ClearSocketFaults();
-
-// Test seam: while set, every call that may wait (WaitReadable, Accept, Recv,
-// RecvFrom, RecvWithin, Connect, Send, SendTo) runs `hook` with its handle on
-// its own thread once, after it has found its socket and checked that it is
-// open and right before its first system call or wait, so a test can hold a
-// call in that window while another thread closes the socket and opens new
-// ones. Null (the default) removes it. The hook must not call this service
-// for the socket it holds.
-using SocketCallHook = void (*)(SocketHandle s);
-void SetSocketCallHook(SocketCallHook hook);
 
 }  // namespace lanfeed

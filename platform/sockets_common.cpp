@@ -1,365 +1,52 @@
-// The shared part of the sockets service: every call of platform/sockets.h
-// on top of the handle table and a backend's native operations
-// (sockets_internal.h). Here live the library count, the handle look-up
-// around each call, the argument and state checks (in the order callers can
-// tell apart: library, handle, injected fault, arguments), the last error,
-// the test seams, and the loops that try an operation and wait until it can
-// go on. Every such loop tries first, so an operation that can proceed costs
-// one native call and no wait; where the backend can wait inside the receive
-// itself (NativeReceiveWaiting), a receive costs one call either way.
-#include <atomic>
-#include <climits>
-#include <cstring>
-
+// The shared part of the sockets service: the entry points of
+// platform/sockets.h. Each pins its socket in the handle table and makes the
+// checks before its system call (internal/socket_checks.h), then runs a
+// backend's native operation (sockets_internal.h; win32/sockets.cpp,
+// posix/sockets.cpp) or, where it may wait, a loop around one
+// (internal/socket_waits.h); it reports a failure as the last error and
+// keeps its socket's state (bound, listening, connected). Here also lives
+// the library count.
+#include "platform/internal/socket_checks.h"
 #include "platform/internal/socket_table.h"
-#include "platform/internal/unload.h"
-#include "platform/lock.h"
-#include "platform/sockets.h"
+#include "platform/internal/socket_test_hooks.h"
+#include "platform/internal/socket_waits.h"
 #include "platform/internal/sockets_internal.h"
+#include "platform/internal/unload.h"
+#include "platform/sockets.h"
 
 namespace lanfeed {
 
+using namespace sockets_internal;
+
 namespace {
 
-using sockets_internal::kWouldBlock;
-using sockets_internal::NativeSocket;
-using sockets_internal::SocketEntry;
-using sockets_internal::SocketTable;
-using sockets_internal::WaitFor;
 using Pin = SocketTable::Pin;
 
-// --- Test seams ----------------------------------------------------------
-
-constexpr int kOpCount = 6;
-
-struct FaultTable {
-  StaticLock lock;
-  int32_t codes[kOpCount] = {};
-  uint32_t uses[kOpCount] = {};  // calls left to fail with the code
-  // Lets the fast path skip the lock while nothing is injected.
-  std::atomic<int> pending{0};
-};
-
-constinit FaultTable g_faults;
-FaultTable& Faults() { return g_faults; }
-
-constinit std::atomic<SocketCallHook> g_callHook{nullptr};
-
-// The call hook's place in one call that may wait: it runs once, right
-// before the call's first native operation and after the call's last check
-// that its socket is open, which is the window where a call could reach a
-// reused socket number if a close freed the native socket at once.
-class CallSeam {
- public:
-  explicit CallSeam(SocketHandle s) : handle_(s) {}
-  void Pass() {
-    if (passed_) return;
-    passed_ = true;
-    if (SocketCallHook hook = g_callHook.load(std::memory_order_acquire)) hook(handle_);
-  }
-
- private:
-  const SocketHandle handle_;
-  bool passed_ = false;
-};
-
-// --- Last error, table, look-up ------------------------------------------
-
-// Sets the calling thread's last error and returns -1 for the callers' use.
-int32_t Fail(int32_t code) {
-  sockets_internal::NativeSetLastError(code);
-  return -1;
-}
-
-SocketHandle FailHandle(int32_t code) {
-  Fail(code);
-  return kInvalidSocket;
-}
-
-// A native failure `result` (< 0) of a call on `socket`: a call that a close
-// interrupted reports 10004, whatever the system said.
-int32_t FailNative(const SocketEntry& socket, int32_t result) {
-  return Fail(socket.Closed() ? kWsaEintr : -result);
-}
-
-// No socket thread outlives the servers' Uninitialize, so none can still use
-// the table when the library is unloaded, which frees it (ReleaseAtUnload).
-constinit SocketTable g_table;
-SocketTable& Table() { return g_table; }
-
 void ReleaseAtUnload() {
-  g_table.ReleaseAll();
-  g_faults.lock.Destroy();
+  Table().ReleaseAll();
+  ReleaseSocketFaults();
 }
 
-// Pins the entry of an open handle for one call; false with the last error
-// set when the library is not started or the handle is not open.
-bool Acquire(SocketHandle s, Pin& pin) {
-  if (const int32_t code = Table().Find(s, pin)) {
-    Fail(code);
-    return false;
-  }
-  return true;
-}
-
-// Takes ownership of `native` and enters it into the table. The caller keeps
-// the system's library started meanwhile (a Hold, or the pin of the
-// listening socket that accepted `native`), so a refused socket is released
-// while the library still runs.
-SocketHandle Register(NativeSocket* native, int32_t family, int32_t type, bool connected) {
-  SocketHandle handle = kInvalidSocket;
-  if (const int32_t code = Table().Add(native, family, type, connected, handle)) {
-    sockets_internal::NativeRelease(native);
-    return FailHandle(code);
-  }
-  return handle;
-}
-
-// --- Checks before the system call ---------------------------------------
-
-bool BadBuffer(const void* buffer, int32_t length) { return length < 0 || (buffer == nullptr && length > 0); }
-
-int32_t CheckCreate(bool started, int32_t family, int32_t type) {
-  if (!started) return kWsaNotinitialised;
-  if (const int32_t code = sockets_internal::TakeSocketFault(SocketOp::kSocket)) return code;
-  if (family != kAfInet && family != kAfInet6) return kWsaEafnosupport;
-  if (type != kSockStream && type != kSockDgram) return kWsaEsocktnosupport;
-  return 0;
-}
-
-int32_t CheckBind(const SocketEntry& socket, const SocketAddress& address) {
-  if (const int32_t code = sockets_internal::TakeSocketFault(SocketOp::kBind)) return code;
-  if (address.family != socket.family) return kWsaEafnosupport;
-  if (socket.bound) return kWsaEinval;
-  return 0;
-}
-
-int32_t CheckListen(const SocketEntry& socket) {
-  if (const int32_t code = sockets_internal::TakeSocketFault(SocketOp::kListen)) return code;
-  if (socket.type != kSockStream) return kWsaEopnotsupp;
-  if (socket.connected) return kWsaEisconn;
-  // Linux would pick a port itself; Windows refuses.
-  if (!socket.bound) return kWsaEinval;
-  return 0;
-}
-
-int32_t CheckAccept(const SocketEntry& socket) {
-  if (const int32_t code = sockets_internal::TakeSocketFault(SocketOp::kAccept)) return code;
-  if (!socket.listening) return kWsaEinval;
-  return 0;
-}
-
-int32_t CheckConnect(const SocketEntry& socket, const SocketAddress& address) {
-  if (address.family != socket.family) return kWsaEafnosupport;
-  if (socket.listening) return kWsaEinval;
-  return 0;
-}
-
-// What a receive refuses before it tries: 0 or the error number.
-int32_t CheckReceive(const SocketEntry& socket, const void* buffer, int32_t length) {
-  if (BadBuffer(buffer, length)) return kWsaEfault;
-  if (socket.type == kSockStream) return socket.connected ? 0 : kWsaEnotconn;
-  return socket.bound ? 0 : kWsaEinval;
-}
-
-// Whether two bound addresses of stream sockets cover a common local
-// address: the same family and one of them every address or both the same,
-// or an IPv6 socket bound to every address (dual-stack, so IPv4 too) and
-// any IPv4 one.
-bool BindsOverlap(const SocketAddress& a, const SocketAddress& b) {
-  if (a.family == b.family) {
-    return IsAnyAddress(a) || IsAnyAddress(b) || std::memcmp(a.address, b.address, sizeof a.address) == 0;
-  }
-  const SocketAddress& v6 = a.family == kAfInet6 ? a : b;
-  return IsAnyAddress(v6);
-}
-
-// Whether binding `socket` to `address` would share a stream port with
-// another of our sockets. Address reuse (which the POSIX backend turns on so that a
-// restarted listener can bind while old connections close) would let two
-// stream sockets bind one port as long as neither listens yet; Windows
-// refuses the second bind.
-bool StreamPortTaken(const SocketTable::OpenEntries& open, const SocketEntry& socket,
-                     const SocketAddress& address) {
-  if (socket.type != kSockStream || address.port == 0) return false;
-  return open.Any([&](const SocketEntry& other) {
-    return &other != &socket && other.type == kSockStream && other.bindAddress.family != 0 &&
-           other.bindAddress.port == address.port && BindsOverlap(other.bindAddress, address);
-  });
-}
-
-// --- Waiting -------------------------------------------------------------
-
-// The time left of a time-out that begins with the first NextSlice.
-class TimeLeft {
- public:
-  explicit TimeLeft(int64_t timeout_ms) : left_(timeout_ms) {}
-
-  // The longest the next wait may take: -1 for no limit, else 0..INT32_MAX
-  // (a longer time-out takes several waits). Counts the time since the
-  // previous call.
-  int32_t NextSlice() {
-    if (left_ < 0) return -1;
-    const uint32_t now = sockets_internal::NativeTickMs();
-    if (started_) {
-      // Calls are about one slice (< 2^31 ms) apart, well within the range
-      // where the wrapping difference is exact.
-      const int64_t elapsed = static_cast<uint32_t>(now - last_);
-      left_ = elapsed >= left_ ? 0 : left_ - elapsed;
-    }
-    started_ = true;
-    last_ = now;
-    slice_ = left_ > INT32_MAX ? INT32_MAX : static_cast<int32_t>(left_);
-    return slice_;
-  }
-
-  // After a wait of the last slice ended with its own time-out: whether that
-  // slice was all the time left. The system's time-out is trusted, so a
-  // coarse clock never makes a wait end early.
-  bool SliceWasAll() const { return left_ >= 0 && slice_ == left_; }
-
- private:
-  int64_t left_;  // < 0: no limit
-  bool started_ = false;
-  uint32_t last_ = 0;
-  int32_t slice_ = 0;
-};
-
-// Waits for `what` until it comes, `time` runs out or the socket is closed.
-// 1 when it came, 0 on time-out, -1 on failure (last error set; 10004 when
-// the socket was closed).
-int32_t WaitUntil(SocketEntry& socket, WaitFor what, TimeLeft& time, CallSeam& seam) {
-  for (;;) {
-    if (socket.Closed()) return Fail(kWsaEintr);
-    const int32_t slice = time.NextSlice();
-    seam.Pass();
-    const int32_t waited = sockets_internal::NativeWait(socket, what, slice);
-    if (waited < 0) return FailNative(socket, waited);
-    if (socket.Closed()) return Fail(kWsaEintr);
-    if (waited > 0) return 1;
-    if (time.SliceWasAll()) return 0;
-  }
-}
-
-// SocketRecvWithin once its checks have passed.
-int32_t ReceiveWithin(SocketEntry& socket, void* buffer, int32_t length, SocketAddress* from,
-                      int64_t timeout_ms, int32_t* received, CallSeam& seam) {
-  // On a stream socket the peer is fixed and `from` is left alone, as on Windows.
-  SocketAddress* sender = socket.type == kSockDgram ? from : nullptr;
-  TimeLeft time(timeout_ms);
-  if (timeout_ms != 0) {
-    // Where the backend can, the receive itself waits: one call per block.
-    if (socket.Closed()) return Fail(kWsaEintr);
-    seam.Pass();
-    const int32_t result =
-        sockets_internal::NativeReceiveWaiting(socket, buffer, length, sender, timeout_ms);
-    if (socket.Closed()) return Fail(kWsaEintr);
-    if (result == sockets_internal::kTimedOut) return 0;
-    if (result != kWouldBlock) {
-      *received = result < 0 ? Fail(-result) : result;
-      return 1;
-    }
-  }
-  // Else: try first, and wait only when nothing is there; never two waits
-  // for one block.
-  for (;;) {
-    if (socket.Closed()) return Fail(kWsaEintr);
-    seam.Pass();
-    const int32_t result = sockets_internal::NativeReceive(socket, buffer, length, sender);
-    // A close during the receive counts as one during the wait (the shut of
-    // a close would read as the peer's close).
-    if (socket.Closed()) return Fail(kWsaEintr);
-    if (result != kWouldBlock) {
-      *received = result < 0 ? Fail(-result) : result;
-      return 1;
-    }
-    if (timeout_ms == 0) return 0;
-    const int32_t ready = WaitUntil(socket, WaitFor::kReceive, time, seam);
-    if (ready <= 0) return ready;
-  }
-}
-
-int32_t SendStream(SocketEntry& socket, SocketHandle s, const void* data, int32_t length) {
-  if (!socket.connected) return Fail(kWsaEnotconn);
+// SocketRecvWithin but for its report: the look-up, the checks, then the
+// receive.
+SocketReceiveResult CheckAndReceiveWithin(SocketHandle s, void* buffer, int32_t length, SocketAddress* from,
+                                          int64_t timeout_ms) {
+  Pin socket;
+  if (const int32_t code = Table().Find(s, socket)) return CallFailedWith(code);
+  // The injected wait failure stands for the wait this call may make.
+  if (const int32_t code = TakeSocketFault(SocketOp::kWait)) return CallFailedWith(code);
+  if (const int32_t code = CheckReceive(*socket, buffer, length)) return ReceiveFailedWith(code);
   CallSeam seam(s);
-  const auto* bytes = static_cast<const char*>(data);
-  TimeLeft forever(-1);
-  int32_t sent = 0;
-  while (sent < length) {
-    if (socket.Closed()) return Fail(kWsaEintr);
-    seam.Pass();
-    const int32_t result = sockets_internal::NativeSend(socket, bytes + sent, length - sent, nullptr);
-    if (result == kWouldBlock) {
-      if (WaitUntil(socket, WaitFor::kSend, forever, seam) < 0) return -1;
-      continue;
-    }
-    if (result < 0) return FailNative(socket, result);
-    sent += result;
-  }
-  return sent;
-}
-
-// One datagram to `to`, or to the connected peer when `to` is null.
-int32_t SendDatagram(SocketEntry& socket, SocketHandle s, const void* data, int32_t length,
-                     const SocketAddress* to) {
-  CallSeam seam(s);
-  TimeLeft forever(-1);
-  for (;;) {
-    if (socket.Closed()) return Fail(kWsaEintr);
-    seam.Pass();
-    const int32_t result = sockets_internal::NativeSend(socket, data, length, to);
-    if (result >= 0) {
-      socket.bound = true;
-      return result;
-    }
-    if (result != kWouldBlock) return FailNative(socket, result);
-    if (WaitUntil(socket, WaitFor::kSend, forever, seam) < 0) return -1;
-  }
+  return ReceiveWithin(*socket, buffer, length, from, timeout_ms, seam);
 }
 
 }  // namespace
 
-void InjectSocketFault(SocketOp op, int32_t code, uint32_t times) {
-  FaultTable& table = Faults();
-  AutoStaticLock guard(table.lock);
-  int32_t& slot = table.codes[static_cast<int>(op)];
-  if (slot != 0) table.pending.fetch_sub(1);
-  slot = times != 0 ? code : 0;
-  table.uses[static_cast<int>(op)] = times;
-  if (slot != 0) table.pending.fetch_add(1);
-}
-
-void ClearSocketFaults() {
-  FaultTable& table = Faults();
-  AutoStaticLock guard(table.lock);
-  for (int32_t& slot : table.codes) slot = 0;
-  table.pending.store(0);
-}
-
-void SetSocketCallHook(SocketCallHook hook) { g_callHook.store(hook, std::memory_order_release); }
-
-namespace sockets_internal {
-
-int32_t TakeSocketFault(SocketOp op) {
-  FaultTable& table = Faults();
-  if (table.pending.load() == 0) return 0;
-  AutoStaticLock guard(table.lock);
-  int32_t& slot = table.codes[static_cast<int>(op)];
-  const int32_t code = slot;
-  if (code != 0 && --table.uses[static_cast<int>(op)] == 0) {
-    slot = 0;
-    table.pending.fetch_sub(1);
-  }
-  return code;
-}
-
-}  // namespace sockets_internal
-
 int32_t SocketsStartup() {
-  int32_t code = sockets_internal::TakeSocketFault(SocketOp::kStartup);
-  if (code == 0) code = sockets_internal::NativeStartup();
+  int32_t code = TakeSocketFault(SocketOp::kStartup);
+  if (code == 0) code = NativeStartup();
   if (code != 0) {
-    sockets_internal::NativeSetLastError(code);
+    NativeSetLastError(code);
     return code;
   }
   platform_internal::RunAtUnload(&ReleaseAtUnload);
@@ -374,8 +61,8 @@ void SocketsCleanup() {
   if (const int32_t code = Table().Cleanup()) Fail(code);
 }
 
-int32_t SocketLastError() { return sockets_internal::NativeLastError(); }
-void SetSocketLastError(int32_t code) { sockets_internal::NativeSetLastError(code); }
+int32_t SocketLastError() { return NativeLastError(); }
+void SetSocketLastError(int32_t code) { NativeSetLastError(code); }
 
 SocketHandle SocketCreate(int32_t family, int32_t type, int32_t protocol) {
   if (const int32_t code = CheckCreate(Table().Started(), family, type)) return FailHandle(code);
@@ -384,7 +71,7 @@ SocketHandle SocketCreate(int32_t family, int32_t type, int32_t protocol) {
   if (const int32_t code = Table().Hold()) return FailHandle(code);
   NativeSocket* native = nullptr;
   SocketHandle handle = kInvalidSocket;
-  if (const int32_t result = sockets_internal::NativeOpen(family, type, protocol, &native); result < 0) {
+  if (const int32_t result = NativeOpen(family, type, protocol, &native); result < 0) {
     handle = FailHandle(-result);
   } else {
     handle = Register(native, family, type, false);
@@ -395,16 +82,14 @@ SocketHandle SocketCreate(int32_t family, int32_t type, int32_t protocol) {
 
 int32_t SocketBind(SocketHandle s, const SocketAddress& address) {
   Pin socket;
-  if (!Acquire(s, socket)) return -1;
+  if (!PinOrFail(s, socket)) return -1;
   if (const int32_t code = CheckBind(*socket, address)) return Fail(code);
   // Under the table lock, so that two binds cannot both pass the port check.
   return Table().WithLock([&](const SocketTable::OpenEntries& open) -> int32_t {
     if (StreamPortTaken(open, *socket, address)) return Fail(kWsaEaddrinuse);
-    if (const int32_t result = sockets_internal::NativeBind(*socket, address); result < 0) {
-      return FailNative(*socket, result);
-    }
+    if (const int32_t result = NativeBind(*socket, address); result < 0) return FailNative(*socket, result);
     // The port the system chose for port 0, so that a later bind is checked.
-    const int32_t port = sockets_internal::NativeLocalPort(*socket);
+    const int32_t port = NativeLocalPort(*socket);
     socket->bindAddress = address;
     if (port > 0) socket->bindAddress.port = HostToNetShort(static_cast<uint16_t>(port));
     socket->bound = true;
@@ -414,9 +99,9 @@ int32_t SocketBind(SocketHandle s, const SocketAddress& address) {
 
 int32_t SocketListen(SocketHandle s, int32_t backlog) {
   Pin socket;
-  if (!Acquire(s, socket)) return -1;
+  if (!PinOrFail(s, socket)) return -1;
   if (const int32_t code = CheckListen(*socket)) return Fail(code);
-  if (const int32_t result = sockets_internal::NativeListen(*socket, backlog < 0 ? 0 : backlog); result < 0) {
+  if (const int32_t result = NativeListen(*socket, backlog < 0 ? 0 : backlog); result < 0) {
     return FailNative(*socket, result);
   }
   socket->listening = true;
@@ -425,64 +110,42 @@ int32_t SocketListen(SocketHandle s, int32_t backlog) {
 
 SocketHandle SocketAccept(SocketHandle s, SocketAddress* peer) {
   Pin socket;
-  if (!Acquire(s, socket)) return kInvalidSocket;
+  if (!PinOrFail(s, socket)) return kInvalidSocket;
   if (const int32_t code = CheckAccept(*socket)) return FailHandle(code);
   CallSeam seam(s);
-  TimeLeft forever(-1);
-  for (;;) {
-    if (socket->Closed()) return FailHandle(kWsaEintr);
-    seam.Pass();
-    NativeSocket* accepted = nullptr;
-    SocketAddress address{};
-    const int32_t result = sockets_internal::NativeAccept(*socket, &accepted, &address);
-    if (result == kWouldBlock) {
-      if (WaitUntil(*socket, WaitFor::kReceive, forever, seam) < 0) return kInvalidSocket;
-      continue;
-    }
-    if (result < 0) {
-      FailNative(*socket, result);
-      return kInvalidSocket;
-    }
-    if (socket->Closed()) {
-      sockets_internal::NativeRelease(accepted);
-      return FailHandle(kWsaEintr);
-    }
-    const SocketHandle handle = Register(accepted, socket->family, kSockStream, true);
-    if (handle != kInvalidSocket && peer != nullptr) *peer = address;
-    return handle;
+  NativeSocket* accepted = nullptr;
+  SocketAddress address{};
+  if (const int32_t result = AcceptWaiting(*socket, &accepted, &address, seam); result < 0) {
+    return FailHandle(-result);
   }
+  const SocketHandle handle = Register(accepted, socket->family, kSockStream, true);
+  if (handle != kInvalidSocket && peer != nullptr) *peer = address;
+  return handle;
 }
 
 int32_t SocketWaitReadable(SocketHandle s, int64_t timeout_ms) {
   Pin socket;
-  if (!Acquire(s, socket)) return -1;
+  if (!PinOrFail(s, socket)) return -1;
   // A stream socket that neither listens nor is connected can never become
   // readable on Windows; Linux would report it hung up at once.
   const bool idle = socket->type == kSockStream && !socket->listening && !socket->connected;
-  if (const int32_t code = sockets_internal::TakeSocketFault(SocketOp::kWait)) return Fail(code);
-  TimeLeft time(timeout_ms);
+  if (const int32_t code = TakeSocketFault(SocketOp::kWait)) return Fail(code);
   CallSeam seam(s);
-  return WaitUntil(*socket, idle ? WaitFor::kClose : WaitFor::kReadable, time, seam);
+  return Report(WaitWithin(*socket, idle ? WaitFor::kClose : WaitFor::kReadable, timeout_ms, seam));
 }
 
-int32_t SocketRecvWithin(SocketHandle s, void* buffer, int32_t length, SocketAddress* from,
-                         int64_t timeout_ms, int32_t* received) {
-  Pin socket;
-  if (!Acquire(s, socket)) return -1;
-  if (received == nullptr) return Fail(kWsaEfault);
-  // The injected wait failure stands for the wait this call may make.
-  if (const int32_t code = sockets_internal::TakeSocketFault(SocketOp::kWait)) return Fail(code);
-  if (const int32_t code = CheckReceive(*socket, buffer, length)) {
-    *received = Fail(code);
-    return 1;
+SocketReceiveResult SocketRecvWithin(SocketHandle s, void* buffer, int32_t length, SocketAddress* from,
+                                     int64_t timeout_ms) {
+  const SocketReceiveResult result = CheckAndReceiveWithin(s, buffer, length, from, timeout_ms);
+  if (result.outcome == SocketReceiveResult::kReceiveFailed || result.outcome == SocketReceiveResult::kCallFailed) {
+    NativeSetLastError(result.error);
   }
-  CallSeam seam(s);
-  return ReceiveWithin(*socket, buffer, length, from, timeout_ms, received, seam);
+  return result;
 }
 
 int32_t SocketRecvFrom(SocketHandle s, void* buffer, int32_t length, SocketAddress* from) {
-  int32_t received = -1;
-  return SocketRecvWithin(s, buffer, length, from, -1, &received) < 0 ? -1 : received;
+  const SocketReceiveResult result = SocketRecvWithin(s, buffer, length, from, -1);
+  return result.outcome == SocketReceiveResult::kReceived ? result.count : -1;
 }
 
 // A receive is a receive-from that does not ask for the sender: on a stream
@@ -498,18 +161,10 @@ int32_t SocketClose(SocketHandle s) {
 
 int32_t SocketConnect(SocketHandle s, const SocketAddress& address) {
   Pin socket;
-  if (!Acquire(s, socket)) return -1;
+  if (!PinOrFail(s, socket)) return -1;
   if (const int32_t code = CheckConnect(*socket, address)) return Fail(code);
-  if (socket->Closed()) return Fail(kWsaEintr);
   CallSeam seam(s);
-  seam.Pass();
-  TimeLeft forever(-1);
-  int32_t result = sockets_internal::NativeConnect(*socket, address);
-  while (result == kWouldBlock) {
-    if (WaitUntil(*socket, WaitFor::kSend, forever, seam) < 0) return -1;
-    result = sockets_internal::NativeConnectResult(*socket);
-  }
-  if (result < 0 || socket->Closed()) return FailNative(*socket, result < 0 ? result : -kWsaEintr);
+  if (const int32_t result = ConnectWaiting(*socket, address, seam); result < 0) return Fail(-result);
   socket->connected = true;
   socket->bound = true;
   return 0;
@@ -517,27 +172,30 @@ int32_t SocketConnect(SocketHandle s, const SocketAddress& address) {
 
 int32_t SocketSend(SocketHandle s, const void* data, int32_t length) {
   Pin socket;
-  if (!Acquire(s, socket)) return -1;
-  if (BadBuffer(data, length)) return Fail(kWsaEfault);
-  if (socket->type == kSockStream) return SendStream(*socket, s, data, length);
-  if (!socket->connected) return Fail(kWsaEnotconn);
-  return SendDatagram(*socket, s, data, length, nullptr);
+  if (!PinOrFail(s, socket)) return -1;
+  if (const int32_t code = CheckSend(*socket, data, length)) return Fail(code);
+  CallSeam seam(s);
+  if (socket->type == kSockStream) return Report(SendStream(*socket, data, length, seam));
+  return Report(SendDatagram(*socket, data, length, nullptr, seam));
 }
 
 int32_t SocketSendTo(SocketHandle s, const void* data, int32_t length, const SocketAddress& to) {
   Pin socket;
-  if (!Acquire(s, socket)) return -1;
-  if (BadBuffer(data, length)) return Fail(kWsaEfault);
-  if (socket->type == kSockStream) return SendStream(*socket, s, data, length);
-  if (to.family != socket->family) return Fail(kWsaEafnosupport);
-  return SendDatagram(*socket, s, data, length, &to);
+  if (!PinOrFail(s, socket)) return -1;
+  if (const int32_t code = CheckSendTo(*socket, data, length, to)) return Fail(code);
+  CallSeam seam(s);
+  if (socket->type == kSockStream) return Report(SendStream(*socket, data, length, seam));
+  const int32_t sent = SendDatagram(*socket, data, length, &to, seam);
+  // The system gave an unbound socket a local address for the send.
+  if (sent >= 0) socket->bound = true;
+  return Report(sent);
 }
 
 int32_t SocketLocalPort(SocketHandle s) {
   Pin socket;
-  if (!Acquire(s, socket)) return -1;
+  if (!PinOrFail(s, socket)) return -1;
   if (!socket->bound) return Fail(kWsaEinval);
-  const int32_t result = sockets_internal::NativeLocalPort(*socket);
+  const int32_t result = NativeLocalPort(*socket);
   return result < 0 ? FailNative(*socket, result) : result;
 }
 

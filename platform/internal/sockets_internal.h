@@ -1,11 +1,16 @@
-// Shared by the sockets backends; not part of the service's interface.
+// What the shared part of the sockets service asks of its backend
+// (win32/sockets.cpp, posix/sockets.cpp); not part of the service's
+// interface.
 //
-// The shared part (sockets_common.cpp with the handle table of
-// socket_table.h) implements every call of platform/sockets.h: the library
-// count, handle look-up, argument and state checks, the last error, the test
-// seams, and the loops that try an operation and wait until it can go on. A
-// backend provides only the native operations declared below: each is a thin
-// wrapper around its system's calls, and none blocks except NativeWait.
+// The shared part implements every call of platform/sockets.h: the entry
+// points (sockets_common.cpp), the checks around each call
+// (internal/socket_checks.h), the handle table (internal/socket_table.h),
+// the loops that try an operation and wait until it can go on
+// (internal/socket_waits.h) and the test hooks
+// (internal/socket_test_hooks.h). A backend provides only the native
+// operations declared below: each is a thin wrapper around its system's
+// calls, and none blocks except NativeWait (and NativeReceiveWaiting, where
+// the backend offers it).
 #pragma once
 
 #include <atomic>
@@ -63,10 +68,6 @@ struct SocketEntry {
   SocketEntry* nextMade = nullptr;
   SocketEntry* nextFree = nullptr;
 };
-
-// Consumes the fault injected for `op`: returns its code, or 0 when none is
-// pending. The shared calls take it right before the system call it stands for.
-int32_t TakeSocketFault(SocketOp op);
 
 // What a wait waits for.
 enum class WaitFor {

@@ -1,6 +1,8 @@
-// POSIX native operations of the sockets service (sockets_internal.h), with
-// Windows Sockets behaviour where callers can tell: Windows error numbers,
-// address reuse for stream sockets and 10040 for oversized datagrams.
+// POSIX backend of the sockets service: the native operations that the
+// shared part (sockets_common.cpp) asks for (internal/sockets_internal.h),
+// with Windows Sockets behaviour where callers can tell: Windows error
+// numbers, address reuse for stream sockets and 10040 for oversized
+// datagrams. win32/sockets.cpp is the Windows one.
 //
 // Every socket is a descriptor plus a wake eventfd. NativeWait polls both, so
 // any descriptor number works (no FD_SETSIZE limit) and the close of a socket

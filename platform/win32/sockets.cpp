@@ -1,5 +1,6 @@
-// Windows Sockets 2 native operations of the sockets service
-// (sockets_internal.h).
+// Windows backend of the sockets service: the Windows Sockets 2 native
+// operations that the shared part (sockets_common.cpp) asks for
+// (internal/sockets_internal.h). posix/sockets.cpp is the Linux stand-in.
 //
 // Every socket is selected for its network events into an event object of
 // its own (WSAEventSelect) and has a second, manual-reset wake event that

@@ -47,28 +47,32 @@ int32_t TcpClientConnection::ReadOnce() {
   const uint32_t timeout = static_cast<uint32_t>(server->SettingsTcpTimeout());
   const int64_t timeoutMs = timeout != 0 ? static_cast<int64_t>(timeout) * 1000 : -1;
 
-  // One call waits (only when nothing has arrived yet) and reads; `ready`
-  // tells how the wait ended, `count` what the read returned.
+  // One call waits (only when nothing has arrived yet) and reads.
   // The block lives on the reader's stack, as long as its delivery: an idle
   // client's buffer pages are never touched, so they cost no memory.
   uint8_t buffer[kReceiveBufferSize];
   const SocketHandle current = socket.load();
-  int32_t ready = -1;
-  int32_t count = -1;
-  if (current < 0) {
-    SetSocketLastError(kWsaEnotsock);  // closed by the server before the wait
-  } else {
-    ready = SocketRecvWithin(current, buffer, kReceiveBufferSize, nullptr, timeoutMs, &count);
-  }
+  // A socket that the server closed before the wait fails as a closed handle.
+  const SocketReceiveResult received =
+      current < 0 ? SocketReceiveResult{SocketReceiveResult::kCallFailed, 0, kWsaEnotsock}
+                  : SocketRecvWithin(current, buffer, kReceiveBufferSize, nullptr, timeoutMs);
 
-  if (ready < 0) {
-    // The error line follows the closed line of a close from the server.
-    const int32_t code = SocketLastError();
-    SettleOwedClose();
-    SetSocketLastError(code);
-    LogReadError();
-  } else if (ready > 0) {
-    if (count > 0) {
+  switch (received.outcome) {
+    case SocketReceiveResult::kCallFailed:
+      // The error line follows the closed line of a close from the server.
+      SettleOwedClose();
+      LogReadError(received.error);
+      break;
+    case SocketReceiveResult::kReceiveFailed:
+      LogReadError(received.error);
+      break;
+    case SocketReceiveResult::kReceived: {
+      if (received.count == 0) {
+        LogLineBuffer line;
+        FormatLine(line, LF_TEXT("Connection with %S already closed."), peerText);
+        LogCurrent(kLogInfo, line);
+        break;
+      }
       // The suspensions before this block, read before delivery is looked
       // at: a message that the block leaves open belongs to that count even
       // when a suspension comes while the block's records are handed on.
@@ -81,36 +85,31 @@ int32_t TcpClientConnection::ReadOnce() {
                    peerText);
         LogCurrent(kLogInfo, line);
         DropHeld();
-      } else if (SocketLastError() != kWsaEmsgsize) {
-        DeliverBlock(buffer, count);
+      } else {
+        DeliverBlock(buffer, received.count);
       }
-      return count;
+      return received.count;
     }
-    if (count < 0) {
-      LogReadError();
-    } else {
+    case SocketReceiveResult::kTimedOut: {
+      // While a changed time-out waits for the next Start, a wait that was
+      // not longer than the configured value does not count.
+      const uint32_t configured = static_cast<uint32_t>(server->SettingsTcpTimeout());
+      if (timeout != 0 && configured != server->AppliedTimeout() && timeout <= configured) {
+        return 1;
+      }
       LogLineBuffer line;
-      FormatLine(line, LF_TEXT("Connection with %S already closed."), peerText);
+      FormatLine(line, LF_TEXT("TCP Connection from %S is time out. Closing the connection."),
+                 peerText);
       LogCurrent(kLogInfo, line);
+      break;
     }
-  } else {
-    // Time-out. While a changed time-out waits for the next Start, a wait
-    // that was not longer than the configured value does not count.
-    const uint32_t configured = static_cast<uint32_t>(server->SettingsTcpTimeout());
-    if (timeout != 0 && configured != server->AppliedTimeout() && timeout <= configured) {
-      return 1;
-    }
-    LogLineBuffer line;
-    FormatLine(line, LF_TEXT("TCP Connection from %S is time out. Closing the connection."),
-               peerText);
-    LogCurrent(kLogInfo, line);
   }
   CloseFromReader();
   return 0;
 }
 
-void TcpClientConnection::LogReadError() {
-  const SocketErrorText error(SocketLastError());
+void TcpClientConnection::LogReadError(int32_t code) {
+  const SocketErrorText error(code);
   LogLineBuffer line;
   FormatLine(line, LF_TEXT("Error reading data from %S. Error : %s. Closing the connection."),
              peerText, error.text);

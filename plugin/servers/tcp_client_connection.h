@@ -77,8 +77,8 @@ class TcpClientConnection {
   static constexpr SocketHandle kClosedLineOwed = -2;
 
   static uint32_t ReaderThread(void* argument);
-  // Logs the read-error line for the calling thread's last socket error.
-  void LogReadError();
+  // Logs the read-error line for the socket error `code`.
+  void LogReadError(int32_t code);
   void LogClosedLine();
   // The reader's close step: hands on the message it holds, then closes the
   // socket and logs the closed line, unless another thread closed it first.

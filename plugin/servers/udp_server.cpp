@@ -69,32 +69,32 @@ int32_t UdpServer::ReceiveLoop() {
       continue;
     }
     // One call waits (only when no datagram is queued) and receives. A
-    // failed wait ends the loop; a failed receive is logged below.
+    // failed call ends the loop; a failed receive is logged below.
     SocketAddress sender{};
-    int32_t count = -1;
-    const int32_t received =
-        SocketRecvWithin(socket, buffer.get(), kReceiveBufferSize, &sender, refusals.MsUntilDue(), &count);
-    if (received < 0) {
-      code = SocketLastError();
+    const SocketReceiveResult received =
+        SocketRecvWithin(socket, buffer.get(), kReceiveBufferSize, &sender, refusals.MsUntilDue());
+    if (received.outcome == SocketReceiveResult::kCallFailed) {
+      code = received.error;
       break;
     }
-    const int32_t receiveError = SocketLastError();
     refusals.WriteDue(SettingsPort());
-    if (received == 0) continue;
-    if (count > 0 && SettingsHavePeerRules() && !PinSettings()->IsPeerAllowed(PeerAddressOf(sender))) {
+    if (received.outcome == SocketReceiveResult::kTimedOut) continue;
+    const bool hasData = received.outcome == SocketReceiveResult::kReceived && received.count > 0;
+    if (hasData && SettingsHavePeerRules() && !PinSettings()->IsPeerAllowed(PeerAddressOf(sender))) {
       // Dropped unseen: no delivery, no feedback.
       char dotted[kNetAddressTextCapacity];
       PeerAddressText(sender, dotted);
       refusals.Refused(kRefusedNotAllowed, dotted, SettingsPort());
       continue;
     }
-    if (count <= 0) {
-      const SocketErrorText error(receiveError);
+    if (!hasData) {
+      // A failed receive, or an empty datagram, whose error is 0 ("Error undefined.").
+      const SocketErrorText error(received.error);
       FormatLine(line, LF_TEXT("Error reading data from UDP server socket on port : %d. Error : %s"),
                  SettingsPort(), error.text);
       Log(kLogError, line);
     } else {
-      HandleDatagram(buffer.get(), count, sender);
+      HandleDatagram(buffer.get(), received.count, sender);
     }
   }
 

@@ -10,6 +10,7 @@
 #include <functional>
 #include <string>
 
+#include "platform/socket_test_hooks.h"
 #include "platform/sockets.h"
 #include "plugin/config/device_settings.h"
 #include "plugin/input_plugin.h"

@@ -71,6 +71,10 @@ TEST_F(UdpServerTest, OversizedAndEmptyDatagramsAreNotDelivered) {
   ASSERT_TRUE(WaitLog(ReadError() + "Message too long."));
   ASSERT_TRUE(sender.Send(port, ""));
   ASSERT_TRUE(WaitLogPrefix(ReadError(), 2));
+  // The empty datagram is no failure: its line names no error, in particular
+  // not the oversized datagram's, which the thread's last error still holds.
+  EXPECT_TRUE(WaitLog(ReadError() + "Error undefined."));
+  EXPECT_FALSE(WaitLog(ReadError() + "Message too long.", 2, std::chrono::milliseconds(0)));
   ASSERT_TRUE(sender.Send(port, "after"));
   ASSERT_TRUE(host.WaitForDeliveredBytes(5));
   ASSERT_EQ(host.Deliveries().size(), 1u);

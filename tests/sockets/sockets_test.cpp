@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/socket_test_hooks.h"
 #include "platform/sockets.h"
 #include "platform/internal/sockets_internal.h"
 
@@ -39,6 +40,22 @@ Outcome Capture(Call call) {
   SetSocketLastError(0);
   const intptr_t result = static_cast<intptr_t>(call());
   return {result, SocketLastError()};
+}
+
+// SocketRecvWithin as the tables of calls that fail with -1 and the last
+// error see it: the count when a receive was made, -1 when the call failed
+// with the last error set to the result's error; any other outcome gives a
+// value no such table expects (-2 time-out, -3 failed receive, -4 an error
+// that differs from the last error).
+intptr_t ReceiveWithinAsCall(SocketHandle s, void* buffer, int32_t length, int64_t timeout_ms) {
+  const SocketReceiveResult result = SocketRecvWithin(s, buffer, length, nullptr, timeout_ms);
+  switch (result.outcome) {
+    case SocketReceiveResult::kReceived: return result.count;
+    case SocketReceiveResult::kTimedOut: return -2;
+    case SocketReceiveResult::kReceiveFailed: return -3;
+    case SocketReceiveResult::kCallFailed: return result.error == SocketLastError() ? -1 : -4;
+  }
+  return -5;
 }
 
 class SocketsTest : public ::testing::Test {
@@ -315,13 +332,15 @@ TEST_F(SocketsTest, DatagramsAreWholeOrRefused) {
           SendDatagram(payload, port);
           SendDatagram("next", port);
         });
-        int32_t received = 99;
-        const Outcome waited = Capture([&] {
-          return SocketRecvWithin(receiver, buffer.data(), c.capacity, &from, kBoundMs, &received);
-        });
+        SetSocketLastError(0);
+        const SocketReceiveResult received =
+            SocketRecvWithin(receiver, buffer.data(), c.capacity, &from, kBoundMs);
         sender.join();
-        EXPECT_EQ(waited.result, 1) << c.sent << " bytes";
-        outcome = {received, waited.error};
+        EXPECT_NE(received.outcome, SocketReceiveResult::kTimedOut) << c.sent << " bytes";
+        EXPECT_NE(received.outcome, SocketReceiveResult::kCallFailed) << c.sent << " bytes";
+        EXPECT_EQ(SocketLastError(), received.error) << c.sent << " bytes";
+        const bool made = received.outcome == SocketReceiveResult::kReceived;
+        outcome = {made ? received.count : -1, received.error};
       } else {
         SendDatagram(payload, port);
         SendDatagram("next", port);
@@ -350,40 +369,45 @@ TEST_F(SocketsTest, ReceiveWithinWaitsOnlyWhenNothingHasArrived) {
   const SocketHandle client = Connected(port);
   const SocketHandle server = AcceptPending(listener);
   char buffer[16] = {};
-  int32_t received = 99;
+  const auto expect = [](const SocketReceiveResult& result, SocketReceiveResult::Outcome outcome, int32_t count,
+                         int32_t error) {
+    EXPECT_EQ(result.outcome, outcome);
+    EXPECT_EQ(result.count, count);
+    EXPECT_EQ(result.error, error);
+  };
 
   // Nothing pending: no wait with a time-out of 0; otherwise the whole time-out.
-  EXPECT_EQ(SocketRecvWithin(server, buffer, sizeof buffer, nullptr, 0, &received), 0);
+  expect(SocketRecvWithin(server, buffer, sizeof buffer, nullptr, 0), SocketReceiveResult::kTimedOut, 0, 0);
   const auto began = std::chrono::steady_clock::now();
-  EXPECT_EQ(SocketRecvWithin(server, buffer, sizeof buffer, nullptr, 60, &received), 0);
+  expect(SocketRecvWithin(server, buffer, sizeof buffer, nullptr, 60), SocketReceiveResult::kTimedOut, 0, 0);
   EXPECT_GE(std::chrono::steady_clock::now() - began, std::chrono::milliseconds(55));
-  EXPECT_EQ(received, 99);
 
-  // Bytes that come during the wait end it and are received.
+  // Bytes that come during the wait end it and are received. The result
+  // carries no error even when an earlier call left one, and the last error
+  // stays as it was.
+  SetSocketLastError(kWsaEmsgsize);
   std::thread sender([client] {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     SocketSend(client, "late", 4);
   });
-  EXPECT_EQ(SocketRecvWithin(server, buffer, sizeof buffer, nullptr, kBoundMs, &received), 1);
+  expect(SocketRecvWithin(server, buffer, sizeof buffer, nullptr, kBoundMs), SocketReceiveResult::kReceived, 4, 0);
   sender.join();
-  EXPECT_EQ(received, 4);
   EXPECT_EQ(std::string(buffer, 4), "late");
+  EXPECT_EQ(SocketLastError(), kWsaEmsgsize);
 
   // Bytes already there are received even when the time-out is 0.
   ASSERT_EQ(SocketSend(client, "there", 5), 5);
   ASSERT_EQ(SocketWaitReadable(server, kBoundMs), 1);
-  EXPECT_EQ(SocketRecvWithin(server, buffer, sizeof buffer, nullptr, 0, &received), 1);
-  EXPECT_EQ(received, 5);
+  expect(SocketRecvWithin(server, buffer, sizeof buffer, nullptr, 0), SocketReceiveResult::kReceived, 5, 0);
 
   // The peer's close is a receive of 0; checks before the receive report a
-  // failed receive, not a failed wait.
+  // failed receive, not a failed call, and set the last error too.
   ASSERT_EQ(SocketClose(client), 0);
-  EXPECT_EQ(SocketRecvWithin(server, buffer, sizeof buffer, nullptr, kBoundMs, &received), 1);
-  EXPECT_EQ(received, 0);
-  Outcome refused = Capture([&] { return SocketRecvWithin(Listener(nullptr), buffer, 1, nullptr, 0, &received); });
-  EXPECT_EQ(refused.result, 1);
-  EXPECT_EQ(received, -1);
-  EXPECT_EQ(refused.error, kWsaEnotconn);
+  expect(SocketRecvWithin(server, buffer, sizeof buffer, nullptr, kBoundMs), SocketReceiveResult::kReceived, 0, 0);
+  SetSocketLastError(0);
+  expect(SocketRecvWithin(Listener(nullptr), buffer, 1, nullptr, 0), SocketReceiveResult::kReceiveFailed, 0,
+         kWsaEnotconn);
+  EXPECT_EQ(SocketLastError(), kWsaEnotconn);
 }
 
 TEST_F(SocketsTest, CloseWakesEveryKindOfBlockedCall) {
@@ -421,15 +445,13 @@ TEST_F(SocketsTest, CloseWakesEveryKindOfBlockedCall) {
        connection,
        [](SocketHandle s) {
          char buffer[8];
-         int32_t received = 0;
-         return SocketRecvWithin(s, buffer, sizeof buffer, nullptr, 2 * kBoundMs, &received);
+         return ReceiveWithinAsCall(s, buffer, sizeof buffer, 2 * kBoundMs);
        }},
       {"receive a datagram without a time-out",
        udp,
        [](SocketHandle s) {
          char buffer[8];
-         int32_t received = 0;
-         return SocketRecvWithin(s, buffer, sizeof buffer, nullptr, -1, &received);
+         return ReceiveWithinAsCall(s, buffer, sizeof buffer, -1);
        }},
   };
   for (const Case& c : cases) {
@@ -458,10 +480,7 @@ TEST_F(SocketsTest, ClosedHandleFailsWithoutTouchingAnySocket) {
       [](SocketHandle s) { return SocketWaitReadable(s, 0); },
       [&](SocketHandle s) { return SocketRecv(s, buffer, sizeof buffer); },
       [&](SocketHandle s) { return SocketRecvFrom(s, buffer, sizeof buffer, nullptr); },
-      [&](SocketHandle s) {
-        int32_t received = 0;
-        return SocketRecvWithin(s, buffer, sizeof buffer, nullptr, 0, &received);
-      },
+      [&](SocketHandle s) { return ReceiveWithinAsCall(s, buffer, sizeof buffer, 0); },
       [&](SocketHandle s) { return SocketConnect(s, loopback); },
       [](SocketHandle s) { return SocketSend(s, "x", 1); },
       [&](SocketHandle s) { return SocketSendTo(s, "x", 1, loopback); },
@@ -655,8 +674,7 @@ TEST_F(SocketsTest, CloseOfACallAboutToWaitNeverLetsItReachANewerSocket) {
       {"receive on a connection within a time-out", kSockStream, false,
        [](SocketHandle s) {
          char buffer[8];
-         int32_t received = 0;
-         return SocketRecvWithin(s, buffer, sizeof buffer, nullptr, 2 * kBoundMs, &received);
+         return ReceiveWithinAsCall(s, buffer, sizeof buffer, 2 * kBoundMs);
        }},
       {"receive a datagram", kSockDgram, false,
        [](SocketHandle s) {
@@ -717,9 +735,9 @@ TEST_F(SocketsTest, CloseOfACallAboutToWaitNeverLetsItReachANewerSocket) {
         continue;
       }
       char buffer[8] = {};
-      int32_t received = 0;
-      EXPECT_EQ(SocketRecvWithin(s, buffer, sizeof buffer, nullptr, kBoundMs, &received), 1) << c.name;
-      EXPECT_EQ(received, 4) << c.name << ": bytes lost";
+      const SocketReceiveResult received = SocketRecvWithin(s, buffer, sizeof buffer, nullptr, kBoundMs);
+      EXPECT_EQ(received.outcome, SocketReceiveResult::kReceived) << c.name;
+      EXPECT_EQ(received.count, 4) << c.name << ": bytes lost";
     }
   }
 }
