@@ -37,13 +37,33 @@ int CountDirectoryEntries(const char* path) {
 #endif
 }  // namespace
 
-int32_t FreePort(int32_t type) {
-  SocketHandle s = SocketCreate(kAfInet, type, type == kSockStream ? kIpprotoTcp : kIpprotoUdp);
+int32_t FreePort(int32_t type, int32_t family) {
+  SocketHandle s = SocketCreate(family, type, type == kSockStream ? kIpprotoTcp : kIpprotoUdp);
   if (s == kInvalidSocket) return -1;
   int32_t port = -1;
-  if (SocketBind(s, Loopback(0)) == 0) port = SocketLocalPort(s);
+  if (SocketBind(s, family == kAfInet6 ? Ipv6Loopback(0) : Loopback(0)) == 0) port = SocketLocalPort(s);
   SocketClose(s);
   return port;
+}
+
+void SenderRecord::Add(const std::string& text) {
+  std::lock_guard<std::mutex> guard(mutex_);
+  texts_.push_back(text);
+}
+
+std::vector<std::string> SenderRecord::Texts() const {
+  std::lock_guard<std::mutex> guard(mutex_);
+  return texts_;
+}
+
+std::shared_ptr<SenderRecord> RecordSenders(RecordingHost& host) {
+  auto record = std::make_shared<SenderRecord>();
+  host.SetDeliverHook([record](const InputDataRecord&) {
+    char text[kPeerTextCapacity];
+    CopyDeliveryPeer(text, sizeof text);
+    record->Add(text);
+  });
+  return record;
 }
 
 bool Ipv6LoopbackAvailable(int32_t type, std::string* why) {
@@ -56,15 +76,6 @@ bool Ipv6LoopbackAvailable(int32_t type, std::string* why) {
   if (!bound) *why = "this machine has no ::1 (bind error " + std::to_string(SocketLastError()) + ")";
   SocketClose(s);
   return bound;
-}
-
-int32_t FreePort6(int32_t type) {
-  SocketHandle s = SocketCreate(kAfInet6, type, type == kSockStream ? kIpprotoTcp : kIpprotoUdp);
-  if (s == kInvalidSocket) return -1;
-  int32_t port = -1;
-  if (SocketBind(s, Ipv6Loopback(0)) == 0) port = SocketLocalPort(s);
-  SocketClose(s);
-  return port;
 }
 
 TestClient::TestClient(const SocketAddress& target) {

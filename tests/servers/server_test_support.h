@@ -8,6 +8,8 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <memory>
+#include <mutex>
 #include <string>
 
 #include "platform/socket_test_hooks.h"
@@ -19,9 +21,9 @@
 
 namespace lanfeed::testing {
 
-// A port on 127.0.0.1 that was free a moment ago for `type` (kSockStream or
-// kSockDgram).
-int32_t FreePort(int32_t type);
+// A port on 127.0.0.1 (or ::1 for kAfInet6) that was free a moment ago for
+// `type` (kSockStream or kSockDgram).
+int32_t FreePort(int32_t type, int32_t family = kAfInet);
 
 // Loopback addresses in host order: 127.0.0.1 and 127.0.0.2.
 inline constexpr uint32_t kLoopback1 = 0x7F000001;
@@ -30,8 +32,6 @@ inline constexpr uint32_t kLoopback2 = 0x7F000002;
 // Whether this machine has the IPv6 loopback address (::1) for sockets of
 // `type`; when not, `why` says so for the test's skip.
 bool Ipv6LoopbackAvailable(int32_t type, std::string* why);
-// A port on ::1 that was free a moment ago for `type`.
-int32_t FreePort6(int32_t type);
 
 // A connected TCP client on 127.0.0.1. Closed by the destructor.
 class TestClient {
@@ -105,6 +105,20 @@ std::string Error(const std::string& text);
 int FindLine(const std::vector<std::string>& lines, const std::string& line, int from = 0);
 // Log lines that start with `prefix`.
 std::size_t CountLinesStartingWith(const std::vector<std::string>& lines, const std::string& prefix);
+
+// The sender (GetLanFeedDeliveryPeer's text) of every record `host` is
+// handed from now on. Shared with the host's hook, which may still run after
+// a test's last wait (the delivered bytes are counted before it runs).
+class SenderRecord {
+ public:
+  void Add(const std::string& text);
+  std::vector<std::string> Texts() const;
+
+ private:
+  mutable std::mutex mutex_;
+  std::vector<std::string> texts_;
+};
+std::shared_ptr<SenderRecord> RecordSenders(RecordingHost& host);
 
 // Runs each test with the sockets library started, a plug-in object
 // initialised with a recording host (so CurrentPlugin is set), and checks

@@ -808,7 +808,7 @@ class TcpPeerRulesTest : public TcpServerTest {
   // Configures a TCP server on `address` and a free port of ::1, started.
   void ServeOn(const std::string& address) {
     settings.BindAddress = Parsed(address);
-    ASSERT_NE(Configure(kProtocolTcp, FreePort6(kSockStream)), nullptr);
+    ASSERT_NE(Configure(kProtocolTcp, FreePort(kSockStream, kAfInet6)), nullptr);
     AddConsumer();
     ASSERT_TRUE(WaitLog(Info(Listening())));
   }
@@ -965,19 +965,7 @@ TEST_F(TcpPeerRulesTest, FloodOfRefusalsWritesAFewLinesThatCountEveryOne) {
 TEST_F(TcpPeerRulesTest, Ipv6LoopbackIsServedAndItsPeersNamedInTheirUsualText) {
   std::string why;
   if (!Ipv6LoopbackAvailable(kSockStream, &why)) GTEST_SKIP() << why;
-  // The hook may still run after the body (the count of delivered bytes is
-  // recorded before it), so what it writes outlives the body.
-  struct Senders {
-    std::mutex mutex;
-    std::vector<std::string> texts;
-  };
-  const auto senders = std::make_shared<Senders>();
-  host.SetDeliverHook([senders](const InputDataRecord&) {
-    char text[kPeerTextCapacity];
-    CopyDeliveryPeer(text, sizeof text);
-    std::lock_guard<std::mutex> guard(senders->mutex);
-    senders->texts.emplace_back(text);
-  });
+  const auto senders = RecordSenders(host);
   ServeOn("::1");
   {
     TestClient v4(port, kLoopback1, 0);
@@ -990,10 +978,10 @@ TEST_F(TcpPeerRulesTest, Ipv6LoopbackIsServedAndItsPeersNamedInTheirUsualText) {
   }
   EXPECT_TRUE(WaitLog(Info("TCP client connection closed from ::1.")));
   {
-    std::lock_guard<std::mutex> guard(senders->mutex);
-    ASSERT_EQ(senders->texts.size(), 1u);
-    EXPECT_EQ(senders->texts[0].rfind("[::1]:", 0), 0u) << senders->texts[0];
-    EXPECT_GT(std::stoi(senders->texts[0].substr(6)), 0) << senders->texts[0];
+    const std::vector<std::string> texts = senders->Texts();
+    ASSERT_EQ(texts.size(), 1u);
+    EXPECT_EQ(texts[0].rfind("[::1]:", 0), 0u) << texts[0];
+    EXPECT_GT(std::stoi(texts[0].substr(6)), 0) << texts[0];
   }
 
   // IPv6 prefixes in the allow-list: another one refuses ::1, its own admits it.

@@ -212,20 +212,8 @@ TEST_F(UdpServerTest, Ipv6LoopbackIsServedAndItsSendersNamedInTheirUsualText) {
   if (!Ipv6LoopbackAvailable(kSockDgram, &why)) GTEST_SKIP() << why;
   const std::string loopback = "::1";
   ASSERT_TRUE(ParseNetAddress(loopback.data(), loopback.size(), &settings.BindAddress));
-  // The hook may still run after the body (the count of delivered bytes is
-  // recorded before it), so what it writes outlives the body.
-  struct Senders {
-    std::mutex mutex;
-    std::vector<std::string> texts;
-  };
-  const auto senders = std::make_shared<Senders>();
-  host.SetDeliverHook([senders](const InputDataRecord&) {
-    char text[kPeerTextCapacity];
-    CopyDeliveryPeer(text, sizeof text);
-    std::lock_guard<std::mutex> guard(senders->mutex);
-    senders->texts.emplace_back(text);
-  });
-  ASSERT_NE(Configure(kProtocolUdp, FreePort6(kSockDgram)), nullptr);
+  const auto senders = RecordSenders(host);
+  ASSERT_NE(Configure(kProtocolUdp, FreePort(kSockDgram, kAfInet6)), nullptr);
   AddConsumer();
   ASSERT_TRUE(WaitLog(Info(Waiting())));
   UdpSender v6;
@@ -233,9 +221,9 @@ TEST_F(UdpServerTest, Ipv6LoopbackIsServedAndItsSendersNamedInTheirUsualText) {
   ASSERT_TRUE(host.WaitForDeliveredBytes(3));
   EXPECT_TRUE(WaitLog(Info("Received data from UDP client:::1.")));
   {
-    std::lock_guard<std::mutex> guard(senders->mutex);
-    ASSERT_EQ(senders->texts.size(), 1u);
-    EXPECT_EQ(senders->texts[0].rfind("[::1]:", 0), 0u) << senders->texts[0];
+    const std::vector<std::string> texts = senders->Texts();
+    ASSERT_EQ(texts.size(), 1u);
+    EXPECT_EQ(texts[0].rfind("[::1]:", 0), 0u) << texts[0];
   }
   // An IPv6 prefix that does not hold ::1: dropped unseen.
   settings.AllowedPeerCount = 1;
