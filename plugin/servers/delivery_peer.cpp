@@ -40,22 +40,21 @@ void PeerAddressText(const SocketAddress& peer, char (&out)[kNetAddressTextCapac
   NetAddressToText(PeerAddressOf(peer), out);
 }
 
-void PeerToText(const SocketAddress& address, char (&out)[kPeerTextCapacity]) {
-  // An IPv6 text has at most 39 characters here: only a mapped IPv4 address
+void PeerToText(const char (&addressText)[kNetAddressTextCapacity], uint16_t networkPort,
+                char (&out)[kPeerTextCapacity]) {
+  // A peer's IPv6 text has at most 39 characters: only a mapped IPv4 address
   // would take the longer dotted form, and PeerAddressOf unmaps those.
   static_assert(kPeerTextCapacity >= 1 + 39 + 1 + 1 + 5 + 1, "brackets, a colon, five digits, NUL");
-  const NetAddress host = PeerAddressOf(address);
-  char text[kNetAddressTextCapacity];
-  NetAddressToText(host, text);
+  const std::size_t length = std::strlen(addressText);
+  const bool ipv6 = std::memchr(addressText, ':', length) != nullptr;
   std::size_t at = 0;
-  if (host.family == kNetIpv6) out[at++] = '[';
-  const std::size_t length = std::strlen(text);
-  std::memcpy(out + at, text, length);
+  if (ipv6) out[at++] = '[';
+  std::memcpy(out + at, addressText, length);
   at += length;
-  if (host.family == kNetIpv6) out[at++] = ']';
+  if (ipv6) out[at++] = ']';
   out[at++] = ':';
   // The port field is in network order; the swap is its own inverse.
-  uint32_t port = HostToNetShort(address.port);
+  uint32_t port = HostToNetShort(networkPort);
   char digits[5];
   int32_t count = 0;
   do {

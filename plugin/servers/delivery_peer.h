@@ -31,9 +31,11 @@ NetAddress PeerAddressOf(const SocketAddress& peer);
 // The usual text of PeerAddressOf(peer): "127.0.0.1", "::1".
 void PeerAddressText(const SocketAddress& peer, char (&out)[kNetAddressTextCapacity]);
 
-// "127.0.0.1:53211", "[::1]:53211": the address as PeerAddressText writes
-// it (in brackets for IPv6) and the port of `address`.
-void PeerToText(const SocketAddress& address, char (&out)[kPeerTextCapacity]);
+// "127.0.0.1:53211", "[::1]:53211": `addressText`, as PeerAddressText wrote
+// it for a peer (in brackets when it is IPv6), and the peer's port (network
+// order, as SocketAddress keeps it).
+void PeerToText(const char (&addressText)[kNetAddressTextCapacity], uint16_t port,
+                char (&out)[kPeerTextCapacity]);
 
 // Publishes a sender for the calling thread while it lives.
 class DeliveryPeerScope {

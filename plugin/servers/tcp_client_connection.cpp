@@ -21,7 +21,7 @@ int32_t TcpClientConnection::Attach(SocketHandle clientSocket, const SocketAddre
   socket.store(clientSocket);
   PeerAddressText(peer, peerText);
   peerAddress = PeerAddressOf(peer);
-  PeerToText(peer, peerRecordText);
+  PeerToText(peerText, peer.port, peerRecordText);
   server = owner;
   return 1;
 }

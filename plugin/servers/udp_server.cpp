@@ -115,7 +115,7 @@ int32_t UdpServer::HandleDatagram(const uint8_t* data, int32_t length,
   if (IsDispatchEnabled()) {
     FormatLine(line, LF_TEXT("Received data from UDP client:%S."), dotted);
     char peer[kPeerTextCapacity];
-    PeerToText(sender, peer);
+    PeerToText(dotted, sender.port, peer);
     DispatchToPlugin(data, length, peer);
     Log(kLogInfo, line);
   } else {
