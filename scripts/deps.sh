@@ -37,5 +37,5 @@ LANFEED_NATIVE_PACKAGES=(cmake ninja-build g++ googletest libgtest-dev libgmock-
 LANFEED_WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
   binutils-mingw-w64-x86-64 binutils-mingw-w64-i686 wine wine64 wine32:i386 dpkg-dev)
 LANFEED_FUZZ_PACKAGES=(clang libclang-rt-14-dev)
-# The compiler cache scripts/test uses when it is there.
+# The compiler cache scripts/test uses when asked to (LANFEED_CCACHE=1).
 LANFEED_BUILD_TOOLS=(ccache)
