@@ -14,7 +14,7 @@ constexpr ListenLines kListenLines{
     LF_TEXT("Failed to listen on the TCP socket. Port : %d Error : %s."),
     LF_TEXT("Start listening on the TCP socket. Port : %d"),
 };
-constexpr OpenSocketLines kOpenLines{
+constexpr OpenSocketLines kTcpOpenLines{
     kSockStream,
     kIpprotoTcp,
     LF_TEXT("Failed to initialized TCP Socket. Port %d. Error : %s"),
@@ -24,7 +24,7 @@ constexpr OpenSocketLines kOpenLines{
     LF_TEXT("Successfully bind to the TCP socket. Port : %d"),
     &kListenLines,
 };
-constexpr RefusalLines kRefusalLines{
+constexpr RefusalLines kTcpRefusalLines{
     LF_TEXT("Refused TCP client connection to Port : %d from %S. %s"),
     LF_TEXT("Refused TCP client connection to Port : %d from %S. %s The line stands for %d refused "
             "connections."),
@@ -48,7 +48,7 @@ int32_t TcpServer::Uninitialize() {
   return 1;
 }
 
-int32_t TcpServer::OpenSocket() { return OpenSocketSteps(kOpenLines); }
+int32_t TcpServer::OpenSocket() { return OpenSocketSteps(kTcpOpenLines); }
 
 int32_t TcpServer::AcceptLoop() {
   LogLineBuffer line;
@@ -64,7 +64,7 @@ int32_t TcpServer::AcceptLoop() {
   // Refusals are written at most about once a second for each reason; the
   // wait then ends in time to write the last count. Without refusals it has
   // no limit, as ever.
-  RefusalLog refusals(kRefusalLines);
+  RefusalLog refusals(kTcpRefusalLines);
   for (;;) {
     const SocketHandle socket = CurrentListenSocket();
     const int32_t ready = socket == kInvalidSocket ? -1 : SocketWaitReadable(socket, refusals.MsUntilDue());

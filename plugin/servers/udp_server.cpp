@@ -11,7 +11,7 @@
 namespace lanfeed {
 
 namespace {
-constexpr OpenSocketLines kOpenLines{
+constexpr OpenSocketLines kUdpOpenLines{
     kSockDgram,
     kIpprotoUdp,
     LF_TEXT("Failed to initialized UDP Socket. Port %d. Error : %s"),
@@ -21,7 +21,7 @@ constexpr OpenSocketLines kOpenLines{
     LF_TEXT("Successfully bind to the UDP socket. Port : %d"),
     nullptr,  // bound is ready
 };
-constexpr RefusalLines kRefusalLines{
+constexpr RefusalLines kUdpRefusalLines{
     LF_TEXT("Refused UDP data to Port : %d from %S. %s"),
     LF_TEXT("Refused UDP data to Port : %d from %S. %s The line stands for %d refused datagrams."),
 };
@@ -41,7 +41,7 @@ int32_t UdpServer::Uninitialize() {
   return 1;
 }
 
-int32_t UdpServer::OpenSocket() { return OpenSocketSteps(kOpenLines); }
+int32_t UdpServer::OpenSocket() { return OpenSocketSteps(kUdpOpenLines); }
 
 int32_t UdpServer::ReceiveLoop() {
   if (listenSocket.load() == kInvalidSocket) return kWsaEnotsock;
@@ -53,7 +53,7 @@ int32_t UdpServer::ReceiveLoop() {
   // Refusals are written at most about once a second; the receive's wait
   // then ends in time to write the last count. Without refusals it has no
   // limit, as ever.
-  RefusalLog refusals(kRefusalLines);
+  RefusalLog refusals(kUdpRefusalLines);
   for (;;) {
     const SocketHandle socket = CurrentListenSocket();
     if (socket == kInvalidSocket) {
