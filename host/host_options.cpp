@@ -5,16 +5,13 @@
 #include <optional>
 #include <string_view>
 
+#include "lanfeed_version.h"
 #include "plugin/config/device_settings.h"
 #include "plugin/config/net_address.h"
 
-#ifndef LANFEED_HOST_VERSION
-#error "the build defines LANFEED_HOST_VERSION as the project's version"
-#endif
-
 namespace lanfeed::host {
 
-const char kHostVersion[] = LANFEED_HOST_VERSION;
+const char kHostVersion[] = LANFEED_VERSION_STRING;
 
 const char kHostUsage[] =
     "usage: lanfeed-host [--config FILE] [--tcp PORT | --udp PORT] [--timeout SECONDS]\n"
