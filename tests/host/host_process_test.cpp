@@ -774,5 +774,14 @@ TEST_F(LanFeedHostProcess, BadOptionValuesAreUsageErrors) {
   }
 }
 
+// The version comes from the project's one version (CMakeLists.txt), as the
+// package's and the libraries' version records do.
+TEST_F(LanFeedHostProcess, VersionIsTheProjectsVersion) {
+  ChildProcess child;
+  StartHost(&child, {"--version"});
+  EXPECT_EQ(ExitCode(&child, kStepTimeout), 0) << child.err();
+  EXPECT_EQ(child.out(), "lanfeed-host " LANFEED_VERSION "\n");
+}
+
 }  // namespace
 }  // namespace lanfeed::testing
